@@ -1,0 +1,25 @@
+# Looks for a CPython 2.7 with headers and a shared library (for example one installed
+# with pyenv). Where one is found, the module is built a second time for it and the
+# import tests run under it too.
+#   KVT_PYTHON2_FOUND, KVT_PYTHON2_EXECUTABLE, KVT_PYTHON2_INCLUDE_DIR, KVT_PYTHON2_LIBRARY
+set(KVT_PYTHON2_FOUND OFF)
+set(_kvt_py2_roots ${KVT_PYTHON2_ROOT} $ENV{KVT_PYTHON2_ROOT})
+file(GLOB _kvt_pyenv_roots "$ENV{HOME}/.pyenv/versions/2.7*" "/root/.pyenv/versions/2.7*")
+list(APPEND _kvt_py2_roots ${_kvt_pyenv_roots} /usr/local /usr)
+foreach(root IN LISTS _kvt_py2_roots)
+  if(EXISTS "${root}/include/python2.7/Python.h" AND EXISTS "${root}/bin/python2.7")
+    file(GLOB _kvt_py2_lib "${root}/lib/libpython2.7.so" "${root}/lib/*/libpython2.7.so")
+    if(_kvt_py2_lib)
+      set(KVT_PYTHON2_FOUND ON)
+      set(KVT_PYTHON2_EXECUTABLE "${root}/bin/python2.7")
+      set(KVT_PYTHON2_INCLUDE_DIR "${root}/include/python2.7")
+      list(GET _kvt_py2_lib 0 KVT_PYTHON2_LIBRARY)
+      break()
+    endif()
+  endif()
+endforeach()
+if(KVT_PYTHON2_FOUND)
+  message(STATUS "Python 2.7 found: ${KVT_PYTHON2_EXECUTABLE}")
+else()
+  message(STATUS "Python 2.7 with headers and a shared library not found: its tests are skipped")
+endif()

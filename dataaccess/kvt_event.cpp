@@ -1,0 +1,3 @@
+#include "dataaccess/kvt_event.h"
+
+ComPtr<IKVTServer> HostServer;

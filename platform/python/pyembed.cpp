@@ -1,0 +1,1 @@
+// The embedding layer (filled by the module-entry work).

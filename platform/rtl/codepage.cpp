@@ -1,0 +1,178 @@
+#include "platform/rtl/codepage.h"
+
+#include <array>
+
+namespace {
+constexpr char32_t kReplacement = 0xFFFD;
+
+// Code page 1251, bytes 0x80..0xBF (0xC0..0xFF are U+0410..U+044F).
+constexpr std::array<char16_t, 64> kHigh = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021,  // 80
+    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F,  // 88
+    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90
+    0x0098, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F,  // 98
+    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7,  // A0
+    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,  // A8
+    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,  // B0
+    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,  // B8
+};
+
+char16_t ByteToChar(unsigned char b) {
+  if (b < 0x80) return b;
+  if (b >= 0xC0) return static_cast<char16_t>(0x0410 + (b - 0xC0));
+  return kHigh[b - 0x80];
+}
+
+// The byte for a character, or -1 when the code page does not hold it.
+int CharToByte(char32_t c) {
+  if (c < 0x80) return static_cast<int>(c);
+  if (c >= 0x0410 && c <= 0x044F) return static_cast<int>(0xC0 + (c - 0x0410));
+  for (size_t i = 0; i < kHigh.size(); ++i)
+    if (kHigh[i] == c) return static_cast<int>(0x80 + i);
+  return -1;
+}
+
+// Decodes one code point from UTF-8 at s[i]; advances i. Malformed input gives U+FFFD
+// and consumes one byte.
+char32_t NextUtf8(std::string_view s, size_t& i) {
+  unsigned char b0 = static_cast<unsigned char>(s[i]);
+  if (b0 < 0x80) {
+    ++i;
+    return b0;
+  }
+  int len = b0 >= 0xF5 ? 0 : b0 >= 0xF0 ? 4 : b0 >= 0xE0 ? 3 : b0 >= 0xC2 ? 2 : 0;
+  if (len == 0 || i + len > s.size()) {
+    ++i;
+    return kReplacement;
+  }
+  char32_t c = b0 & (0xFF >> (len + 1));
+  for (int k = 1; k < len; ++k) {
+    unsigned char b = static_cast<unsigned char>(s[i + k]);
+    if ((b & 0xC0) != 0x80) {
+      ++i;
+      return kReplacement;
+    }
+    c = (c << 6) | (b & 0x3F);
+  }
+  // Overlong forms, surrogates and values above U+10FFFF are malformed.
+  if ((len == 3 && c < 0x800) || (len == 4 && (c < 0x10000 || c > 0x10FFFF)) ||
+      (c >= 0xD800 && c <= 0xDFFF)) {
+    ++i;
+    return kReplacement;
+  }
+  i += len;
+  return c;
+}
+
+// Decodes one code point from UTF-16; a lone surrogate gives U+FFFD.
+char32_t NextUtf16(std::u16string_view s, size_t& i) {
+  char16_t w = s[i++];
+  if (w >= 0xD800 && w <= 0xDBFF) {
+    if (i < s.size() && s[i] >= 0xDC00 && s[i] <= 0xDFFF) {
+      char32_t c = 0x10000 + ((static_cast<char32_t>(w) - 0xD800) << 10) + (s[i] - 0xDC00);
+      ++i;
+      return c;
+    }
+    return kReplacement;
+  }
+  if (w >= 0xDC00 && w <= 0xDFFF) return kReplacement;
+  return w;
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+void AppendUtf16(std::u16string& out, char32_t c) {
+  if (c < 0x10000) {
+    out.push_back(static_cast<char16_t>(c));
+  } else {
+    c -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+  }
+}
+
+bool IsAscii(std::string_view s) {
+  for (char ch : s)
+    if (static_cast<unsigned char>(ch) >= 0x80) return false;
+  return true;
+}
+}  // namespace
+
+std::u16string Utf8ToUtf16(std::string_view utf8) {
+  std::u16string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size();) AppendUtf16(out, NextUtf8(utf8, i));
+  return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view utf16) {
+  std::string out;
+  out.reserve(utf16.size() + utf16.size() / 2);
+  for (size_t i = 0; i < utf16.size();) AppendUtf8(out, NextUtf16(utf16, i));
+  return out;
+}
+
+bool InCodePage1251(char32_t c) { return CharToByte(c) >= 0; }
+
+std::string EncodeCodePage1251(std::u16string_view utf16) {
+  std::string out;
+  out.reserve(utf16.size());
+  for (size_t i = 0; i < utf16.size();) {
+    int b = CharToByte(NextUtf16(utf16, i));
+    out.push_back(b < 0 ? '?' : static_cast<char>(b));
+  }
+  return out;
+}
+
+std::u16string DecodeCodePage1251(std::string_view bytes) {
+  std::u16string out;
+  out.reserve(bytes.size());
+  for (char ch : bytes) out.push_back(ByteToChar(static_cast<unsigned char>(ch)));
+  return out;
+}
+
+std::string WideToAnsi(std::u16string_view utf16) {
+  std::string out;
+  out.reserve(utf16.size());
+  for (size_t i = 0; i < utf16.size();) {
+    char32_t c = NextUtf16(utf16, i);
+    if (CharToByte(c) < 0) c = U'?';
+    AppendUtf8(out, c);
+  }
+  return out;
+}
+
+std::string ToCodePage1251(std::string_view utf8) {
+  if (IsAscii(utf8)) return std::string(utf8);
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size();) {
+    char32_t c = NextUtf8(utf8, i);
+    if (CharToByte(c) < 0) c = U'?';
+    AppendUtf8(out, c);
+  }
+  return out;
+}
+
+size_t Utf8Length(std::string_view utf8) {
+  size_t n = 0;
+  for (char ch : utf8)
+    if ((static_cast<unsigned char>(ch) & 0xC0) != 0x80) ++n;
+  return n;
+}
