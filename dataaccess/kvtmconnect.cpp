@@ -67,21 +67,25 @@ HRESULT TKVTDispatchAppServer::InterfaceSupportsErrorInfo(const GUID& iid) {
 }
 
 HRESULT TKVTDispatchAppServer::GetTypeInfoCount(uint32_t* count) {
+  if (!server_) return E_POINTER;
   return server_->GetTypeInfoCount(count);
 }
 
 HRESULT TKVTDispatchAppServer::GetTypeInfo(uint32_t index, LCID lcid, ITypeInfo** info) {
+  if (!server_) return E_POINTER;
   return server_->GetTypeInfo(index, lcid, info);
 }
 
 HRESULT TKVTDispatchAppServer::GetIDsOfNames(const GUID& iid, const WideString* names,
                                              uint32_t count, LCID lcid, DISPID* ids) {
+  if (!server_) return E_POINTER;
   return server_->GetIDsOfNames(iid, names, count, lcid, ids);
 }
 
 HRESULT TKVTDispatchAppServer::Invoke(DISPID id, const GUID& iid, LCID lcid, uint16_t flags,
                                       DISPPARAMS* params, Variant* result, EXCEPINFO* excep,
                                       uint32_t* arg_err) {
+  if (!server_) return E_POINTER;
   return server_->Invoke(id, iid, lcid, flags, params, result, excep, arg_err);
 }
 

@@ -5,6 +5,7 @@
 //   FakeDirectAppServer answers IAppServer itself
 //   ScopedComClass      a class in the COM class table for the scope's lifetime
 //   ScopedComputer      a computer in the remote-activation table for the scope
+//   ScopedLocalComputerName  this computer's name for the scope
 #pragma once
 
 #include <functional>
@@ -104,6 +105,20 @@ class ScopedComClass {
 
  private:
   CLSID clsid_;
+};
+
+// This computer's name for the scope.
+class ScopedLocalComputerName {
+ public:
+  explicit ScopedLocalComputerName(const std::string& name) : saved_(LocalComputerName()) {
+    SetLocalComputerName(name);
+  }
+  ~ScopedLocalComputerName() { SetLocalComputerName(saved_); }
+  ScopedLocalComputerName(const ScopedLocalComputerName&) = delete;
+  ScopedLocalComputerName& operator=(const ScopedLocalComputerName&) = delete;
+
+ private:
+  std::string saved_;
 };
 
 class ScopedComputer {

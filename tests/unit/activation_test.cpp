@@ -114,8 +114,7 @@ TEST_F(Activation, ProgIDsComeFromTheRegistrationAndTaskMemoryIsCounted) {
 }
 
 TEST_F(Activation, RemoteActivationReachesOnlyKnownReachableComputers) {
-  std::string saved = LocalComputerName();
-  SetLocalComputerName("HereBox");
+  ScopedLocalComputerName here("HereBox");
   ScopedComClass local({kLocal, "", CLSCTX_LOCAL_SERVER, NewServer, {}});
   ScopedComputer far("far"), down("down", false), bare("bare");
   int far_made = 0;
@@ -169,7 +168,6 @@ TEST_F(Activation, RemoteActivationReachesOnlyKnownReachableComputers) {
     EXPECT_EQ(e.ErrorCode(), RPC_E_SERVER_UNAVAILABLE);
     EXPECT_EQ(e.Message(), "The RPC server is unavailable");
   }
-  SetLocalComputerName(saved);
 }
 
 TEST_F(Activation, RegistryOpensEnumeratesQueriesAndCloses) {

@@ -246,8 +246,7 @@ TEST_F(Connections, FailedConnectsRaiseAndLeaveNothingBehind) {
 }
 
 TEST_F(Connections, ComputerNameChoosesWhereTheServerIsMade) {
-  std::string saved = LocalComputerName();
-  SetLocalComputerName("herebox");
+  ScopedLocalComputerName here("herebox");
   ScopedComputer far("far");
   int made_far = 0;
   far.Serve(kServer, [&] {
@@ -266,8 +265,6 @@ TEST_F(Connections, ComputerNameChoosesWhereTheServerIsMade) {
   conn->Open();
   EXPECT_EQ(made_far, 1);
   EXPECT_EQ(made_[kServer], 1);
-  conn.reset();
-  SetLocalComputerName(saved);
 }
 
 TEST_F(Connections, GetServerHandsOutIAppServerOrTheAdapter) {
