@@ -49,12 +49,13 @@ class ComPtr {
     return *this;
   }
 
-  // Adopts an already counted reference (no AddRef); releases the previous one.
+  // A pointer that adopts an already counted reference (no AddRef).
   static ComPtr Adopt(T* p) noexcept {
     ComPtr r;
     r.p_ = p;
     return r;
   }
+  // Adopts an already counted reference (no AddRef); releases the previous one.
   void Attach(T* p) noexcept {
     T* old = std::exchange(p_, p);
     if (old) old->Release();
