@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -69,6 +70,8 @@ class Variant {
   // Any other pointer would silently become a Boolean; wrap interfaces in a ComPtr and
   // use ByRef for a by-reference value.
   template <class T>
+    requires(!std::is_same_v<std::remove_cv_t<T>, char> &&
+             !std::is_same_v<std::remove_cv_t<T>, char16_t>)
   Variant(T*) = delete;
 
   static Variant Null();

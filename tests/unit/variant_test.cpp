@@ -175,6 +175,10 @@ TEST(Variant, PointersOtherThanTextDoNotBecomeBooleans) {
   static_assert(!std::is_constructible_v<Variant, Variant*>);
   static_assert(!std::is_constructible_v<Variant, IUnknown*>);
   EXPECT_EQ(Variant("abc").VType(), varOleStr);
+  std::u16string wide = u"wide";
+  std::string narrow = "narrow";
+  EXPECT_EQ(Variant(wide.data()).ToText(), "wide");  // non-const text pointers are text too
+  EXPECT_EQ(Variant(narrow.data()).ToText(), "narrow");
   EXPECT_EQ(Variant(static_cast<const char16_t*>(nullptr)).ToText(), "");
 }
 
