@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <type_traits>
 #include <utility>
 
 #include "platform/com/unknown.h"
@@ -49,12 +50,13 @@ class ComPtr {
     return *this;
   }
 
-  // Adopts an already counted reference (no AddRef); releases the previous one.
+  // A pointer that adopts an already counted reference (no AddRef).
   static ComPtr Adopt(T* p) noexcept {
     ComPtr r;
     r.p_ = p;
     return r;
   }
+  // Adopts an already counted reference (no AddRef); releases the previous one.
   void Attach(T* p) noexcept {
     T* old = std::exchange(p_, p);
     if (old) old->Release();

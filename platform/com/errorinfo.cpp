@@ -21,14 +21,12 @@ bool GetErrorInfo(ErrorInfo* info) {
 HRESULT HandleSafeCallException(const std::exception_ptr& e, const GUID& iid,
                                 const WideString& source, const WideString& help_file) {
   HRESULT code = E_UNEXPECTED;
-  std::string message;
+  std::string message = ExceptionMessage(e);
   try {
-    std::rethrow_exception(e);
+    if (e) std::rethrow_exception(e);
   } catch (const EOleSysError& ex) {
     code = FAILED(ex.ErrorCode()) ? ex.ErrorCode() : E_UNEXPECTED;
-    message = ex.Message();
   } catch (...) {
-    message = ExceptionMessage(std::current_exception());
   }
   ErrorInfo info;
   info.guid = iid;

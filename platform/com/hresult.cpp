@@ -36,6 +36,7 @@ std::string SysErrorMessage(HRESULT hr) {
     case STG_E_INVALIDFUNCTION: return "Unable to perform requested operation";
     case STG_E_INVALIDPOINTER: return "Invalid pointer error";
     case STG_E_READFAULT: return "A disk error occurred during a read operation";
+    case STG_E_MEDIUMFULL: return "There is insufficient disk space to complete operation";
     default: {
       char buf[48];
       std::snprintf(buf, sizeof buf, "Unspecified error (0x%08X)", static_cast<uint32_t>(hr));

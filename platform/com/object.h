@@ -6,7 +6,10 @@
 // The count is one while the constructor and AfterConstruction() run, so an object that
 // hands itself out from either survives; MakeObject then gives that reference to the
 // caller. The object is deleted by its last Release(). Destructors are protected: nobody
-// deletes a counted object by hand.
+// deletes a counted object by hand. References taken and given back while the object is
+// being destroyed (a destructor that hands itself to an observer) do not free it twice.
+// Debug checks stop the process on a Release below zero and on an object destroyed while
+// references to it are still held.
 #pragma once
 
 #include <atomic>

@@ -15,7 +15,9 @@ HRESULT MemoryStream::Read(void* buffer, uint32_t count, uint32_t* read) {
 }
 
 HRESULT MemoryStream::Write(const void* buffer, uint32_t count, uint32_t* written) {
+  if (written) *written = 0;
   if (buffer == nullptr && count != 0) return STG_E_INVALIDPOINTER;
+  if (pos_ + count > kMaxSize) return STG_E_MEDIUMFULL;
   if (pos_ > data_.size()) data_.resize(pos_);
   if (pos_ + count > data_.size()) data_.resize(pos_ + count);
   if (count) std::memcpy(data_.data() + pos_, buffer, count);
@@ -30,14 +32,16 @@ HRESULT MemoryStream::Seek(int64_t move, uint32_t origin, uint64_t* new_position
                  : origin == STREAM_SEEK_END ? static_cast<int64_t>(data_.size())
                                              : -1;
   if (base < 0) return STG_E_INVALIDFUNCTION;
-  int64_t target = base + move;
-  if (target < 0) return STG_E_INVALIDFUNCTION;
+  // A target before the start, or beyond what 64 bits can count, is refused.
+  int64_t target = 0;
+  if (__builtin_add_overflow(base, move, &target) || target < 0) return STG_E_INVALIDFUNCTION;
   pos_ = static_cast<uint64_t>(target);
   if (new_position) *new_position = pos_;
   return S_OK;
 }
 
 HRESULT MemoryStream::SetSize(uint64_t size) {
+  if (size > kMaxSize) return STG_E_MEDIUMFULL;
   data_.resize(size);
   return S_OK;
 }

@@ -27,9 +27,13 @@ struct IStream : IUnknown {
   ~IStream() = default;
 };
 
-// A stream over a byte buffer it owns.
+// A stream over a byte buffer it owns. The position may move past the end (reading there
+// gives nothing; writing there fills the gap with zero bytes). The buffer holds at most
+// kMaxSize bytes: a write or SetSize beyond that answers STG_E_MEDIUMFULL.
 class MemoryStream : public Implements<IStream> {
  public:
+  static constexpr uint64_t kMaxSize = 0x7FFFFFFF;
+
   MemoryStream() = default;
   explicit MemoryStream(std::string bytes) : data_(std::move(bytes)) {}
 

@@ -11,11 +11,14 @@
 #include "platform/rtl/strutils.h"
 
 namespace {
-std::string FloatText(double v) {
+// The shortest text of the value's own precision: 15 significant digits for a double,
+// 7 for a single (whose widened value would otherwise show noise digits: 0.1 as
+// 0.100000001490116).
+std::string FloatText(double v, int digits) {
   if (std::isnan(v)) return "NAN";
   if (std::isinf(v)) return v > 0 ? "INF" : "-INF";
   char buf[40];
-  std::snprintf(buf, sizeof buf, "%.15g", v);
+  std::snprintf(buf, sizeof buf, "%.*g", digits, v);
   return buf;
 }
 
@@ -38,6 +41,7 @@ std::string CurrencyText(int64_t scaled) {
 Variant::Variant(const ComPtr<IDispatch>& v)
     : vt_(varDispatch), data_(ComPtr<IUnknown>(static_cast<IUnknown*>(v.Get()))) {}
 Variant::Variant(const ComPtr<IUnknown>& v) : vt_(varUnknown), data_(v) {}
+Variant::Variant(const char* utf8) : vt_(varOleStr), data_(Utf8ToUtf16(utf8 ? utf8 : "")) {}
 
 Variant::~Variant() = default;
 
@@ -85,6 +89,9 @@ Variant Variant::Ansi(std::string utf8) { return Variant(varString, ToCodePage12
 Variant Variant::Text(std::string_view utf8) { return Variant(varOleStr, Utf8ToUtf16(utf8)); }
 
 Variant Variant::Array(std::vector<Variant> items, int32_t low, uint16_t element) {
+  // The high bound must be a 32-bit integer too.
+  if (int64_t{low} + static_cast<int64_t>(items.size()) - 1 > INT32_MAX)
+    throw EVariantError("Variant array bounds out of range");
   auto a = std::make_unique<ArrayData>();
   a->low = low;
   a->element = element;
@@ -174,8 +181,10 @@ std::string Variant::ToText() const {
       return std::to_string(std::get<int64_t>(v.data_));
     case varUInt64:
       return std::to_string(std::get<uint64_t>(v.data_));
-    case varSingle: case varDouble:
-      return FloatText(std::get<double>(v.data_));
+    case varSingle:
+      return FloatText(std::get<double>(v.data_), 7);
+    case varDouble:
+      return FloatText(std::get<double>(v.data_), 15);
     case varCurrency:
       return CurrencyText(std::get<int64_t>(v.data_));
     case varDate: case varSQLTimeStamp:
@@ -197,7 +206,10 @@ WideString Variant::ToWide() const {
   return WideString::FromUtf8(v.ToText());
 }
 
-int64_t Variant::ToInt64() const {
+int64_t Variant::ToInt64() const { return ToInteger(varInt64); }
+
+// `to` names the type the caller asked for in the error message.
+int64_t Variant::ToInteger(uint16_t to) const {
   const Variant& v = Deref();
   switch (v.vt_) {
     case varEmpty: return 0;
@@ -206,7 +218,7 @@ int64_t Variant::ToInt64() const {
       return std::get<int64_t>(v.data_);
     case varUInt64: {
       uint64_t u = std::get<uint64_t>(v.data_);
-      if (u > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) v.CastError(varInt64);
+      if (u > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) v.CastError(to);
       return static_cast<int64_t>(u);
     }
     case varBoolean: return std::get<int64_t>(v.data_) ? -1 : 0;
@@ -216,7 +228,7 @@ int64_t Variant::ToInt64() const {
     }
     case varSingle: case varDouble: case varDate: case varSQLTimeStamp: {
       double d = std::get<double>(v.data_);
-      if (!(d > -9.3e18 && d < 9.3e18)) v.CastError(varInt64);
+      if (!(d > -9.3e18 && d < 9.3e18)) v.CastError(to);
       return static_cast<int64_t>(std::llround(d));
     }
     case varOleStr: case varString: case varFMTBcd: {
@@ -224,15 +236,15 @@ int64_t Variant::ToInt64() const {
       if (auto i = TryStrToInt64(t)) return *i;
       if (auto d = TryStrToFloat(t); d && *d > -9.3e18 && *d < 9.3e18)
         return static_cast<int64_t>(std::llround(*d));
-      v.CastError(varInt64);
+      v.CastError(to);
     }
     default:
-      v.CastError(varInt64);
+      v.CastError(to);
   }
 }
 
 int32_t Variant::ToInt32() const {
-  int64_t v = ToInt64();
+  int64_t v = ToInteger(varInteger);
   if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
     Deref().CastError(varInteger);
   return static_cast<int32_t>(v);

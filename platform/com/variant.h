@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -61,9 +62,17 @@ class Variant {
   Variant(double v) : vt_(varDouble), data_(v) {}
   Variant(const WideString& v) : vt_(varOleStr), data_(v.str()) {}
   Variant(WideString&& v) : vt_(varOleStr), data_(std::move(v.str())) {}
-  Variant(const char16_t* v) : vt_(varOleStr), data_(std::u16string(v)) {}
+  Variant(const char16_t* v) : vt_(varOleStr), data_(std::u16string(v ? v : u"")) {}
+  // UTF-8 text as varOleStr (as Text); Ansi() makes the single-byte kind.
+  Variant(const char* utf8);
   Variant(const ComPtr<IDispatch>& v);
   Variant(const ComPtr<IUnknown>& v);
+  // Any other pointer would silently become a Boolean; wrap interfaces in a ComPtr and
+  // use ByRef for a by-reference value.
+  template <class T>
+    requires(!std::is_same_v<std::remove_cv_t<T>, char> &&
+             !std::is_same_v<std::remove_cv_t<T>, char16_t>)
+  Variant(T*) = delete;
 
   static Variant Null();
   static Variant Smallint(int16_t v);
@@ -140,6 +149,7 @@ class Variant {
                                Variant*>;
   Variant(uint16_t vt, Payload data) : vt_(vt), data_(std::move(data)) {}
   [[noreturn]] void CastError(uint16_t to) const;
+  int64_t ToInteger(uint16_t to) const;
   const ArrayData& Arr() const;
   ArrayData& Arr();
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,19 +26,22 @@ std::string ExecutableFolder() {
 }
 
 void* FindMainProgramSymbol(const char* name) {
+  if (name == nullptr) return nullptr;
   void* main_program = dlopen(nullptr, RTLD_NOW | RTLD_NOLOAD);
   if (main_program == nullptr) return nullptr;
-  void* sym = dlsym(main_program, name);
+  // The main program's handle searches the global scope, which also holds the libraries
+  // loaded with it; only the main program's own export counts. The object that defines
+  // the symbol is compared by its link map: the file name dladdr reports for the main
+  // program is argv[0], which need not be a path at all (a program started through PATH).
+  link_map* main_map = nullptr;
+  void* sym = nullptr;
+  if (dlinfo(main_program, RTLD_DI_LINKMAP, &main_map) == 0) sym = dlsym(main_program, name);
   dlclose(main_program);
-  if (sym == nullptr) return nullptr;
-  // The global scope also searches the libraries loaded with it; only the main program's
-  // own export counts.
+  if (sym == nullptr || main_map == nullptr) return nullptr;
   Dl_info info{};
-  if (dladdr(sym, &info) == 0 || info.dli_fname == nullptr) return nullptr;
-  char* resolved = realpath(info.dli_fname, nullptr);
-  bool own = resolved != nullptr && ExecutablePath() == resolved;
-  std::free(resolved);
-  return own ? sym : nullptr;
+  link_map* owner = nullptr;
+  if (dladdr1(sym, &info, reinterpret_cast<void**>(&owner), RTLD_DL_LINKMAP) == 0) return nullptr;
+  return owner == main_map ? sym : nullptr;
 }
 
 bool SetEnvironmentVariable(const std::string& name, const std::string& value) {

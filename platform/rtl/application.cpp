@@ -21,6 +21,7 @@ void DefaultHandler(const std::exception_ptr& e) {
 }  // namespace
 
 void Application::HandleException(const std::exception_ptr& e) {
+  if (!e) return;
   Handler h;
   {
     std::lock_guard lock(g_mutex);

@@ -21,11 +21,12 @@ Component::Component(Component* owner) {
 
 Component::~Component() {
   state_ |= kDestroying;
-  if (t_loading) t_loading->Forget(this);
-  // Tell everyone who watches us; stop watching others.
-  std::vector<Component*> watchers;
-  watchers.swap(free_notifies_);
-  for (Component* w : watchers) {
+  if (loading_scope_) loading_scope_->Forget(this);
+  // Tell everyone who watches us; stop watching others. The list is read afresh each
+  // time: a watcher freed by another one's notification has already left it.
+  while (!free_notifies_.empty()) {
+    Component* w = free_notifies_.back();
+    free_notifies_.pop_back();
     Erase(w->free_notifies_, this);
     w->Notification(this, Operation::Remove);
   }
@@ -97,29 +98,37 @@ FormLoading::FormLoading() : outer_(t_loading) { t_loading = this; }
 
 FormLoading::~FormLoading() {
   if (t_loading == this) t_loading = outer_;
-  if (!finished_)
-    for (Component* c : loading_) c->Component::Loaded();
+  for (Component* c : loading_) {
+    c->loading_scope_ = nullptr;
+    c->Component::Loaded();
+  }
 }
 
 FormLoading* FormLoading::Current() { return t_loading; }
 
 void FormLoading::Register(Component* c) {
   loading_.push_back(c);
+  c->loading_scope_ = this;
   c->BeginLoading();
 }
 
-void FormLoading::Forget(Component* c) { Erase(loading_, c); }
+void FormLoading::Forget(Component* c) {
+  Erase(loading_, c);
+  c->loading_scope_ = nullptr;
+}
 
 void FormLoading::Finish() {
   if (finished_) return;
   if (t_loading == this) t_loading = outer_;
   finished_ = true;
-  // Every component gets its step, even after one has failed; the first error is raised
-  // at the end. Components that Loaded() creates are not part of this form.
-  std::vector<Component*> done;
-  done.swap(loading_);
+  // Every component gets its step in creation order, even after one has failed; the first
+  // error is raised at the end. Components that Loaded() creates are not part of this
+  // form; one that a Loaded() step frees leaves the list before its turn.
   std::exception_ptr first;
-  for (Component* c : done) {
+  while (!loading_.empty()) {
+    Component* c = loading_.front();
+    loading_.erase(loading_.begin());
+    c->loading_scope_ = nullptr;
     try {
       c->Loaded();
     } catch (...) {

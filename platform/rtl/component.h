@@ -18,6 +18,8 @@
 
 enum class Operation { Insert, Remove };
 
+class FormLoading;
+
 class Component {
  public:
   explicit Component(Component* owner = nullptr);
@@ -42,7 +44,8 @@ class Component {
   void FreeNotification(Component* other);
   void RemoveFreeNotification(Component* other);
 
-  // Enters the loading state (FormLoading does this for the components it sees created).
+  // Enters the loading state. FormLoading does this for the components it sees created,
+  // from Component's constructor: an override in a derived class does not run then.
   virtual void BeginLoading();
   // The end of loading: leaves the loading state. Overrides call the base first.
   virtual void Loaded();
@@ -61,7 +64,9 @@ class Component {
   void RemoveComponent(Component* c);
 
   static constexpr uint32_t kLoading = 1, kReading = 2, kDesigning = 4, kDestroying = 8;
+  friend class FormLoading;
   Component* owner_ = nullptr;
+  FormLoading* loading_scope_ = nullptr;  // the open form scope that will call Loaded()
   std::string name_;
   uint32_t state_ = 0;
   std::vector<Component*> components_;     // owned
@@ -70,7 +75,9 @@ class Component {
 
 // The scope in which a stored form creates its components. Finish() runs the Loaded()
 // steps; a scope left without Finish() (an error while building the form) just leaves the
-// loading state of its components.
+// loading state of its components. Scopes nest; a component belongs to the innermost one
+// open on its thread when it is created. Components freed while their scope is open (also
+// from another component's Loaded()) are simply dropped from it.
 class FormLoading {
  public:
   FormLoading();

@@ -46,6 +46,7 @@ void CivilFromDays(int64_t days, int& y, int& m, int& d) {
 // Milliseconds of the day, rounded, for the fraction of an OLE date (negative dates keep
 // their time as a positive fraction, as the platform does).
 int64_t MillisOfDay(TDateTime dt) {
+  if (!std::isfinite(dt)) return 0;
   double frac = std::fabs(dt - std::trunc(dt));
   int64_t ms = static_cast<int64_t>(std::llround(frac * 86400000.0));
   return ms >= 86400000 ? 86399999 : ms;
@@ -119,8 +120,14 @@ TDateTime EncodeTime(int hour, int minute, int second, int millisecond) {
 }
 
 void DecodeDate(TDateTime dt, int& year, int& month, int& day) {
+  // 0001-01-01 .. 9999-12-31; anything else (also NaN) decodes as all zeros.
+  constexpr double kFirst = -static_cast<double>(kOleEpochDays);
+  constexpr double kLast = 2958466.0;  // the day after 9999-12-31
+  if (!(dt > kFirst - 1 && dt < kLast)) {
+    year = month = day = 0;
+    return;
+  }
   int64_t days = static_cast<int64_t>(std::trunc(dt)) + kOleEpochDays;
-  if (days < 0) days = 0;
   CivilFromDays(days, year, month, day);
 }
 

@@ -10,6 +10,7 @@ using TDateTime = double;
 TDateTime EncodeDate(int year, int month, int day);  // raises EConvertError when invalid
 TDateTime EncodeTime(int hour, int minute, int second, int millisecond);
 std::optional<TDateTime> TryEncodeDate(int year, int month, int day);
+// Dates outside 0001-01-01 .. 9999-12-31 (and NaN) decode as year, month and day 0.
 void DecodeDate(TDateTime dt, int& year, int& month, int& day);
 void DecodeTime(TDateTime dt, int& hour, int& minute, int& second, int& millisecond);
 

@@ -42,6 +42,7 @@ EDatabaseError::~EDatabaseError() = default;
 EPythonError::~EPythonError() = default;
 
 std::string ExceptionMessage(const std::exception_ptr& e) {
+  if (!e) return "Unknown error";
   try {
     std::rethrow_exception(e);
   } catch (const Exception& ex) {

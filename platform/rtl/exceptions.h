@@ -93,5 +93,5 @@ KVT_DECLARE_EXCEPTION(EDatabaseError, Exception);
 KVT_DECLARE_EXCEPTION(EPythonError, Exception);
 
 // The message of any exception: Exception::Message(), std::exception::what(), or a fixed
-// text for anything else.
+// text ("Unknown error") for anything else and for an empty pointer.
 std::string ExceptionMessage(const std::exception_ptr& e);

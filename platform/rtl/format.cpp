@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "platform/rtl/codepage.h"
 #include "platform/rtl/exceptions.h"
 
 namespace {
@@ -9,11 +10,22 @@ namespace {
   throw EConvertError("Format '" + std::string(fmt) + "' invalid or incompatible with argument");
 }
 
+// Width and precision count characters, not bytes: the text is UTF-8.
 void Pad(std::string& out, std::string_view body, int width, bool left) {
-  int pad = width - static_cast<int>(body.size());
+  int pad = width - static_cast<int>(Utf8Length(body));
   if (pad > 0 && !left) out.append(static_cast<size_t>(pad), ' ');
   out.append(body);
   if (pad > 0 && left) out.append(static_cast<size_t>(pad), ' ');
+}
+
+// The first `chars` characters of UTF-8 text (never a part of one).
+std::string_view Utf8Prefix(std::string_view s, size_t chars) {
+  size_t i = 0;
+  for (size_t n = 0; i < s.size(); ++i) {
+    if ((static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) continue;  // inside a character
+    if (n++ == chars) break;
+  }
+  return s.substr(0, i);
 }
 }  // namespace
 
@@ -37,15 +49,22 @@ std::string Format(std::string_view fmt, std::initializer_list<FormatArg> args) 
       left = true;
       if (++i >= fmt.size()) Invalid(fmt);
     }
+    // Numbers above kMaxWidth are refused (and stop growing, so they cannot overflow).
+    constexpr int kMaxWidth = 1024;
+    auto number = [&](int& n) {
+      while (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9') {
+        n = n * 10 + (fmt[i++] - '0');
+        if (n > kMaxWidth) Invalid(fmt);
+      }
+    };
     int width = 0, precision = -1;
-    while (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9') width = width * 10 + (fmt[i++] - '0');
+    number(width);
     if (i < fmt.size() && fmt[i] == '.') {
       precision = 0;
       ++i;
-      while (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9')
-        precision = precision * 10 + (fmt[i++] - '0');
+      number(precision);
     }
-    if (i >= fmt.size() || width > 1024 || precision > 1024) Invalid(fmt);
+    if (i >= fmt.size()) Invalid(fmt);
     if (arg == args.end()) Invalid(fmt);
     const FormatArg& a = *arg++;
     char spec = fmt[i];
@@ -53,7 +72,7 @@ std::string Format(std::string_view fmt, std::initializer_list<FormatArg> args) 
       case 's': {
         if (a.kind() != FormatArg::Kind::Text) Invalid(fmt);
         std::string_view t = a.Text();
-        if (precision >= 0 && static_cast<size_t>(precision) < t.size()) t = t.substr(0, precision);
+        if (precision >= 0) t = Utf8Prefix(t, static_cast<size_t>(precision));
         Pad(out, t, width, left);
         break;
       }

@@ -2,7 +2,8 @@
 //
 // Specifiers: %s (text), %d (integer, optionally with precision as in %.2d = at least two
 // digits, zero-padded), %u, %x / %X (hexadecimal), %% (a percent sign); a width
-// (%5d, %-5s) is allowed. An argument of the wrong kind, or too few arguments, raises
+// (%5d, %-5s) is allowed, and %.3s keeps at most three characters. Widths and precisions
+// count characters of the UTF-8 text, not bytes; above 1024 they are refused. An argument of the wrong kind, or too few arguments, raises
 // EConvertError "Format '<fmt>' invalid or incompatible with argument"; nothing past the
 // given arguments is ever read.
 #pragma once
