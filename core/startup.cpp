@@ -6,6 +6,7 @@
 #include "core/module_functions.h"
 #include "dataaccess/kvt_event.h"
 #include "hostintf/kvt_serverintf.h"
+#include "moduleinfo/vodar_moduleinfo.h"
 #include "platform/os/os.h"
 #include "platform/python/pyembed.h"
 #include "register/vodar_data.h"
@@ -34,7 +35,8 @@ struct UnloadAtExit {
 
 StartupHooks DefaultHooks() {
   StartupHooks hooks;
-  // Steps 8 and 9 stay empty until the module information and the register manager exist.
+  hooks.create_module_info = [] { CreateVodarInfo(); };
+  // Step 9 stays empty until the register manager exists.
   return hooks;
 }
 
