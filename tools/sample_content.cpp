@@ -439,9 +439,10 @@ class RegnomMaker {
     if (year >= 2015) {
       std::snprintf(buf, sizeof buf, "%04dУ%05d", year, seq);
     } else {
-      static const char* const kKinds[] = {"ТЗ", "ТЗ", "ТЗ", "ТЗ", "ТЗ", "АП", "НМПТ"};
+      // Mostly trademarks; a few works under copyright and appellations of origin.
       const int serial = rng.Between(1000, 999999);
-      const char* kind = rng.Pick(kKinds);
+      const int r = static_cast<int>(rng.Below(100));
+      const char* kind = r < 94 ? "ТЗ" : r < 98 ? "АП" : "НМПТ";
       std::snprintf(buf, sizeof buf, "%05d/%02d-%06d-%s", seq, year % 100, serial, kind);
     }
     return buf;
