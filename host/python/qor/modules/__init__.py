@@ -1,0 +1,1 @@
+"""Modules of the host application, one package each."""
