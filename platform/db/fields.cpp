@@ -355,7 +355,11 @@ void CoerceFieldValue(FieldType type, int32_t size, Variant& v, std::string_view
         KindError(v, type, name);
       }
       if (type == ftDate) d = std::trunc(d);
-      if (type == ftTime) d = std::fabs(d - std::trunc(d));
+      if (type == ftTime) {
+        // The time of day, to the millisecond (the subtraction leaves noise below it).
+        double ms = std::round(std::fabs(d - std::trunc(d)) * 86400000.0);
+        d = ms >= 86400000.0 ? 0.0 : ms / 86400000.0;
+      }
       if (vt != varDate || d != v.ToDouble()) v = Variant::Date(d);
       return;
     }
