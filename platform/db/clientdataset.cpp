@@ -14,7 +14,7 @@ EReconcileError::~EReconcileError() = default;
 
 namespace {
 bool SameIndexName(std::string_view a, std::string_view b) {
-  return SameTextAscii(a, b) || UpperCase1251(a) == UpperCase1251(b);
+  return SameFieldName(a, b);
 }
 
 // Whether two canonical values count as one key.
@@ -130,9 +130,7 @@ ClientDataSet::Storage ClientDataSet::LoadPacket(Variant&& packet, bool create_f
     for (Field* f : FieldList()) {
       if (f->GetFieldKind() != fkData) continue;
       size_t c = 0;
-      while (c < columns && !(SameTextAscii(p.columns[c].name, f->FieldName()) ||
-                              UpperCase1251(p.columns[c].name) == UpperCase1251(f->FieldName())))
-        ++c;
+      while (c < columns && !SameFieldName(p.columns[c].name, f->FieldName())) ++c;
       if (c == columns)
         throw EDatabaseError(Format("Field '%s' has no column in the data packet of provider '%s'",
                                     {f->FieldName(), provider_name_}));

@@ -11,18 +11,6 @@ const Variant& NullValue() {
   return null;
 }
 
-bool IsAscii(std::string_view s) {
-  for (char c : s)
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  return true;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (SameTextAscii(a, b)) return true;
-  if (IsAscii(a) && IsAscii(b)) return false;
-  return UpperCase1251(a) == UpperCase1251(b);
-}
-
 bool PrefixMatch(const Variant& value, const Variant& key, bool case_insensitive) {
   if (!value.IsText() || !key.IsText())
     return CompareFieldValues(value, key, case_insensitive) == 0;
@@ -432,7 +420,7 @@ Field& DataSet::Fields(int index) const {
 
 Field* DataSet::FindField(std::string_view name) const {
   for (Field* f : fields_)
-    if (SameName(f->FieldName(), name)) return f;
+    if (SameFieldName(f->FieldName(), name)) return f;
   return nullptr;
 }
 

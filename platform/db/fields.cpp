@@ -225,6 +225,12 @@ int Sign(double d) {
   return d < 0 ? -1 : d > 0 ? 1 : 0;
 }
 
+bool IsAscii(std::string_view s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
 }  // namespace
 
 const char* FieldTypeName(int type) {
@@ -393,6 +399,12 @@ void CoerceFieldValue(FieldType type, int32_t size, Variant& v, std::string_view
     case Canon::AsIs:
       return;
   }
+}
+
+bool SameFieldName(std::string_view a, std::string_view b) {
+  if (SameTextAscii(a, b)) return true;
+  if (IsAscii(a) || IsAscii(b)) return false;  // only letters beyond ASCII fold further
+  return UpperCase1251(a) == UpperCase1251(b);
 }
 
 int CompareFieldValues(const Variant& a, const Variant& b, bool case_insensitive) {

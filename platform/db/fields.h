@@ -100,6 +100,9 @@ inline constexpr int32_t kMaxStringSize = 8192;
 // EDatabaseError for a value out of range, a text longer than `size` characters (size 0:
 // no limit) or a kind that does not convert. `name` names the field in messages.
 void CoerceFieldValue(FieldType type, int32_t size, Variant& v, std::string_view name);
+// Whether two names are the same without regard to case (Latin and Cyrillic letters), as
+// field, parameter, column and index names are compared.
+bool SameFieldName(std::string_view a, std::string_view b);
 // Orders two canonical values of one type: null first; texts by code point, or by their
 // upper case when case_insensitive. Answers <0, 0 or >0.
 int CompareFieldValues(const Variant& a, const Variant& b, bool case_insensitive = false);

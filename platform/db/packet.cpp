@@ -82,8 +82,7 @@ std::vector<PacketColumn> DecodeColumns(const Variant& v) {
   for (size_t i = 0; i < items.size(); ++i) {
     columns.push_back(DecodeColumn(items[i], static_cast<int>(i)));
     for (size_t j = 0; j < i; ++j)
-      if (SameTextAscii(columns[j].name, columns[i].name) ||
-          UpperCase1251(columns[j].name) == UpperCase1251(columns[i].name))
+      if (SameFieldName(columns[j].name, columns[i].name))
         Malformed(Format("column '%s' appears twice", {columns[i].name}));
   }
   return columns;

@@ -39,18 +39,6 @@ FieldType TypeOfValue(uint16_t vt) {
   }
 }
 
-bool IsAscii(std::string_view s) {
-  for (char c : s)
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  return true;
-}
-
-// Names compare without regard to case (Latin and Cyrillic letters).
-bool SameName(std::string_view a, std::string_view b) {
-  if (SameTextAscii(a, b)) return true;
-  if (IsAscii(a) && IsAscii(b)) return false;
-  return UpperCase1251(a) == UpperCase1251(b);
-}
 }  // namespace
 
 void Param::SetValue(Variant v) {
@@ -122,7 +110,7 @@ void Params::Delete(int index) {
 
 Param* Params::FindParam(std::string_view name) const {
   for (const auto& p : items_)
-    if (SameName(p->Name(), name)) return p.get();
+    if (SameFieldName(p->Name(), name)) return p.get();
   return nullptr;
 }
 
