@@ -1,6 +1,7 @@
 #include "platform/db/clientdataset.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/com/errorinfo.h"
 #include "platform/rtl/application.h"
@@ -643,35 +644,28 @@ void ClientDataSet::ApplyOrder() {
 }
 
 void ClientDataSet::SetIndexName(std::string name) {
-  std::string old_name = std::move(index_name_), old_fields = std::move(index_field_names_);
-  index_name_ = std::move(name);
-  index_field_names_.clear();
-  if (!Active()) return;
-  try {
-    ApplyOrder();
-  } catch (...) {
-    index_name_ = std::move(old_name);
-    index_field_names_ = std::move(old_fields);
-    throw;
-  }
-  CheckBrowseMode();
-  RebuildView(Current() >= 0 ? static_cast<long>(StorageRow(Current())) : -1, 0);
+  ChangeOrder(std::move(name), std::string());
 }
 
 void ClientDataSet::SetIndexFieldNames(std::string names) {
-  std::string old_name = std::move(index_name_), old_fields = std::move(index_field_names_);
-  index_field_names_ = std::move(names);
-  index_name_.clear();
+  ChangeOrder(std::string(), std::move(names));
+}
+
+void ClientDataSet::ChangeOrder(std::string index_name, std::string field_names) {
+  if (Active()) CheckBrowseMode();
+  std::string old_name = std::exchange(index_name_, std::move(index_name));
+  std::string old_fields = std::exchange(index_field_names_, std::move(field_names));
   if (!Active()) return;
   try {
     ApplyOrder();
   } catch (...) {
+    // An unknown index or field leaves the order as it was.
     index_name_ = std::move(old_name);
     index_field_names_ = std::move(old_fields);
     throw;
   }
-  CheckBrowseMode();
   RebuildView(Current() >= 0 ? static_cast<long>(StorageRow(Current())) : -1, 0);
+  NotifyDataSources(DataEvent::RecordChanged);
 }
 
 int ClientDataSet::IndexFieldCount() const {

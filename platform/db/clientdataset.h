@@ -220,6 +220,7 @@ class ClientDataSet : public DataSet, public ConnectionClient {
   bool CurrentIndex(std::string& fields, IndexOptions& options) const;
   // Resolves the current order into order_keys_ (raises for unknown names).
   void ApplyOrder();
+  void ChangeOrder(std::string index_name, std::string field_names);
   void ComputeMasterFilter();
   bool UpdateParamsFromMaster();
   void CheckUniqueIndexes(const Variant* values, long self_row) const;

@@ -313,6 +313,8 @@ void DataSet::Post() {
   CheckActive();
   if (state_ != DataSetState::Edit && state_ != DataSetState::Insert) return;
   DoBeforePost();
+  // A BeforePost step that cancelled the edit leaves nothing to store.
+  if (state_ != DataSetState::Edit && state_ != DataSetState::Insert) return;
   for (;;) {
     try {
       InternalPost();

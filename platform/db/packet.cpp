@@ -13,18 +13,34 @@ namespace {
   throw EDatabaseError("Invalid data packet: " + std::string(what));
 }
 
-// The items of an array variant, or an error naming `what`.
-const std::vector<Variant>& ArrayOf(const Variant& v, std::string_view what) {
-  if (!v.Deref().IsArray()) Malformed(std::string(what) + " is not an array");
+// Names the part of a packet being read ("row 3", "column 2 size"); the text is made
+// only for an error message, so reading a packet formats nothing.
+struct Where {
+  const char* kind;
+  long long index = -1;
+  const char* part = nullptr;
+
+  Where Part(const char* p) const { return {kind, index, p}; }
+  std::string Text() const {
+    std::string t = kind;
+    if (index >= 0) t += " " + std::to_string(index);
+    if (part) t += std::string(" ") + part;
+    return t;
+  }
+};
+
+// The items of an array variant, or an error naming where it was expected.
+const std::vector<Variant>& ArrayOf(const Variant& v, const Where& where) {
+  if (!v.Deref().IsArray()) Malformed(where.Text() + " is not an array");
   return v.Items();
 }
 
-std::vector<Variant>& MutableArrayOf(Variant& v, std::string_view what) {
-  if (!v.Deref().IsArray()) Malformed(std::string(what) + " is not an array");
+std::vector<Variant>& MutableArrayOf(Variant& v, const Where& where) {
+  if (!v.Deref().IsArray()) Malformed(where.Text() + " is not an array");
   return v.Items();
 }
 
-int32_t IntOf(const Variant& v, std::string_view what) {
+int32_t IntOf(const Variant& v, const Where& where) {
   const Variant& d = v.Deref();
   switch (d.VType()) {
     case varSmallint:
@@ -41,20 +57,20 @@ int32_t IntOf(const Variant& v, std::string_view what) {
       }
       [[fallthrough]];
     default:
-      Malformed(std::string(what) + " is not an integer");
+      Malformed(where.Text() + " is not an integer");
   }
 }
 
-bool BoolOf(const Variant& v, std::string_view what) {
+bool BoolOf(const Variant& v, const Where& where) {
   const Variant& d = v.Deref();
   if (d.VType() == varBoolean) return d.ToBool();
   if (d.IsNumeric()) return d.ToDouble() != 0;
-  Malformed(std::string(what) + " is not a Boolean");
+  Malformed(where.Text() + " is not a Boolean");
 }
 
-std::string TextOf(const Variant& v, std::string_view what) {
+std::string TextOf(const Variant& v, const Where& where) {
   const Variant& d = v.Deref();
-  if (!d.IsText()) Malformed(std::string(what) + " is not a text");
+  if (!d.IsText()) Malformed(where.Text() + " is not a text");
   return d.ToText();
 }
 
@@ -76,7 +92,7 @@ Variant EncodeColumns(const std::vector<PacketColumn>& columns) {
 }
 
 std::vector<PacketColumn> DecodeColumns(const Variant& v) {
-  const std::vector<Variant>& items = ArrayOf(v, "the column list");
+  const std::vector<Variant>& items = ArrayOf(v, {"the column list"});
   std::vector<PacketColumn> columns;
   columns.reserve(items.size());
   for (size_t i = 0; i < items.size(); ++i) {
@@ -100,7 +116,7 @@ void CoerceCell(const PacketColumn& c, Variant& v, int32_t row, const char* what
 
 std::vector<Variant> DecodeRowValues(const Variant& row, const std::vector<PacketColumn>& columns,
                                      int32_t index, const char* what) {
-  const std::vector<Variant>& items = ArrayOf(row, Format("%s %d", {what, index}));
+  const std::vector<Variant>& items = ArrayOf(row, {what, index});
   if (items.size() != columns.size())
     Malformed(Format("%s %d has %d values for %d columns",
                      {what, index, static_cast<long long>(items.size()),
@@ -118,25 +134,25 @@ Variant EncodeColumn(const PacketColumn& c) {
 }
 
 PacketColumn DecodeColumn(const Variant& description, int index) {
-  std::string what = Format("column %d", {index});
+  const Where what{"column", index};
   const std::vector<Variant>& d = ArrayOf(description, what);
-  if (d.size() != 5) Malformed(what + " does not have five entries");
+  if (d.size() != 5) Malformed(what.Text() + " does not have five entries");
   PacketColumn c;
-  c.name = TextOf(d[0], what + " name");
-  if (c.name.empty()) Malformed(what + " has no name");
-  int32_t type = IntOf(d[1], what + " data type");
+  c.name = TextOf(d[0], what.Part("name"));
+  if (c.name.empty()) Malformed(what.Text() + " has no name");
+  int32_t type = IntOf(d[1], what.Part("data type"));
   if (type < 0 || type >= kFieldTypeCount)
     Malformed(Format("column '%s' has an unknown data type %d", {c.name, type}));
   c.type = static_cast<FieldType>(type);
-  c.size = IntOf(d[2], what + " size");
+  c.size = IntOf(d[2], what.Part("size"));
   if (c.size < 0) Malformed(Format("column '%s' has a negative size", {c.name}));
   if (!IsSizedFieldType(c.type)) c.size = 0;
   if ((c.type == ftString || c.type == ftFixedChar || c.type == ftWideString ||
        c.type == ftFixedWideChar) &&
       (c.size < 1 || c.size > kMaxStringSize))
     Malformed(Format("column '%s' has an invalid size %d", {c.name, c.size}));
-  c.required = BoolOf(d[3], what + " required flag");
-  c.flags = static_cast<ProviderFlags>(IntOf(d[4], what + " provider flags"));
+  c.required = BoolOf(d[3], what.Part("required flag"));
+  c.flags = static_cast<ProviderFlags>(IntOf(d[4], what.Part("provider flags")));
   return c;
 }
 
@@ -150,16 +166,16 @@ Variant EncodeDataPacket(const std::vector<PacketColumn>& columns,
 }
 
 DataPacket DecodeDataPacket(Variant&& packet) {
-  std::vector<Variant>& items = MutableArrayOf(packet, "the packet");
+  std::vector<Variant>& items = MutableArrayOf(packet, {"the packet"});
   CheckTag(items, 3, kDataPacketTag, "data packet");
   DataPacket result;
   result.columns = DecodeColumns(items[1]);
-  std::vector<Variant>& rows = MutableArrayOf(items[2], "the row list");
+  std::vector<Variant>& rows = MutableArrayOf(items[2], {"the row list"});
   const size_t width = result.columns.size();
   result.cells.reserve(rows.size() * width);
   for (size_t r = 0; r < rows.size(); ++r) {
     int32_t index = static_cast<int32_t>(r);
-    std::vector<Variant>& values = MutableArrayOf(rows[r], Format("row %d", {index}));
+    std::vector<Variant>& values = MutableArrayOf(rows[r], {"row", index});
     if (values.size() != width)
       Malformed(
           Format("row %d has %d values for %d columns",
@@ -188,23 +204,23 @@ Variant EncodeDeltaPacket(DeltaPacket&& delta) {
 }
 
 DeltaPacket DecodeDeltaPacket(const Variant& packet) {
-  const std::vector<Variant>& items = ArrayOf(packet, "the delta");
+  const std::vector<Variant>& items = ArrayOf(packet, {"the delta"});
   CheckTag(items, 3, kDeltaPacketTag, "delta packet");
   DeltaPacket delta;
   delta.columns = DecodeColumns(items[1]);
-  const std::vector<Variant>& changes = ArrayOf(items[2], "the change list");
+  const std::vector<Variant>& changes = ArrayOf(items[2], {"the change list"});
   std::unordered_set<int32_t> ids;
   delta.changes.reserve(changes.size());
   for (size_t i = 0; i < changes.size(); ++i) {
-    std::string what = Format("change %d", {static_cast<long long>(i)});
+    const Where what{"change", static_cast<long long>(i)};
     const std::vector<Variant>& ch = ArrayOf(changes[i], what);
-    if (ch.size() != 4) Malformed(what + " does not have four entries");
+    if (ch.size() != 4) Malformed(what.Text() + " does not have four entries");
     DeltaChange out;
-    out.id = IntOf(ch[0], what + " id");
+    out.id = IntOf(ch[0], what.Part("id"));
     if (!ids.insert(out.id).second) Malformed(Format("change id %d appears twice", {out.id}));
-    int32_t kind = IntOf(ch[1], what + " kind");
+    int32_t kind = IntOf(ch[1], what.Part("kind"));
     if (kind < ukModify || kind > ukDelete)
-      Malformed(Format("%s has an unknown kind %d", {what, kind}));
+      Malformed(Format("%s has an unknown kind %d", {what.Text(), kind}));
     out.kind = static_cast<UpdateKind>(kind);
     if (out.kind != ukInsert)
       out.original = DecodeRowValues(ch[2], delta.columns, out.id, "original of change");
@@ -227,17 +243,17 @@ Variant EncodeApplyResult(const ApplyResult& result) {
 ApplyResult DecodeApplyResult(const Variant& packet) {
   ApplyResult result;
   if (packet.Deref().IsEmptyOrNull()) return result;
-  const std::vector<Variant>& items = ArrayOf(packet, "the apply result");
+  const std::vector<Variant>& items = ArrayOf(packet, {"the apply result"});
   CheckTag(items, 3, kResultPacketTag, "apply result");
-  result.rolled_back = BoolOf(items[1], "the rolled-back flag");
-  const std::vector<Variant>& refused = ArrayOf(items[2], "the refused list");
+  result.rolled_back = BoolOf(items[1], {"the rolled-back flag"});
+  const std::vector<Variant>& refused = ArrayOf(items[2], {"the refused list"});
   result.refused.reserve(refused.size());
   for (size_t i = 0; i < refused.size(); ++i) {
-    std::string what = Format("refused change %d", {static_cast<long long>(i)});
+    const Where what{"refused change", static_cast<long long>(i)};
     const std::vector<Variant>& r = ArrayOf(refused[i], what);
-    if (r.size() != 3) Malformed(what + " does not have three entries");
-    result.refused.push_back({IntOf(r[0], what + " id"), TextOf(r[1], what + " message"),
-                              IntOf(r[2], what + " error code")});
+    if (r.size() != 3) Malformed(what.Text() + " does not have three entries");
+    result.refused.push_back({IntOf(r[0], what.Part("id")), TextOf(r[1], what.Part("message")),
+                              IntOf(r[2], what.Part("error code"))});
   }
   return result;
 }
@@ -257,19 +273,20 @@ Variant EncodeParams(const Params& params) {
 void DecodeParams(const Variant& packet, Params& params) {
   Params decoded;
   if (!packet.Deref().IsEmptyOrNull()) {
-    const std::vector<Variant>& items = ArrayOf(packet, "the parameter list");
+    const std::vector<Variant>& items = ArrayOf(packet, {"the parameter list"});
     for (size_t i = 0; i < items.size(); ++i) {
-      std::string what = Format("parameter %d", {static_cast<long long>(i)});
+      const Where what{"parameter", static_cast<long long>(i)};
       const std::vector<Variant>& p = ArrayOf(items[i], what);
-      if (p.size() != 4) Malformed(what + " does not have four entries");
-      int32_t type = IntOf(p[1], what + " data type");
+      if (p.size() != 4) Malformed(what.Text() + " does not have four entries");
+      int32_t type = IntOf(p[1], what.Part("data type"));
       if (type < 0 || type >= kFieldTypeCount)
-        Malformed(Format("%s has an unknown data type %d", {what, type}));
-      int32_t ptype = IntOf(p[2], what + " parameter type");
+        Malformed(Format("%s has an unknown data type %d", {what.Text(), type}));
+      int32_t ptype = IntOf(p[2], what.Part("parameter type"));
       if (ptype < ptUnknown || ptype > ptResult)
-        Malformed(Format("%s has an unknown parameter type %d", {what, ptype}));
-      Param& out = decoded.CreateParam(static_cast<FieldType>(type), TextOf(p[0], what + " name"),
-                                       static_cast<ParamType>(ptype));
+        Malformed(Format("%s has an unknown parameter type %d", {what.Text(), ptype}));
+      Param& out =
+          decoded.CreateParam(static_cast<FieldType>(type), TextOf(p[0], what.Part("name")),
+                              static_cast<ParamType>(ptype));
       const Variant& value = p[3].Deref();
       if (!value.IsEmpty()) out.SetValue(value);
     }
