@@ -7,16 +7,18 @@
 //     (freed again at close); one with fields matches the columns by name, and a data
 //     field without a column is an error. Refresh fetches again (not while changes are
 //     pending: they would be lost).
-//   - Posted and deleted rows enter the change log: ChangeCount, UpdateStatus,
-//     CancelUpdates. ApplyUpdates sends the log as a delta packet; what the server
-//     refused stays in the log and comes back through OnReconcileError.
+//   - Posted and deleted rows enter the change log: ChangeCount, GetUpdateStatus,
+//     CancelUpdates. ApplyUpdates sends the log as a delta packet; changes the server
+//     applied leave the log, what it refused stays there and comes back through
+//     OnReconcileError. Close drops the log with the rows.
 //   - Index definitions (IndexDefs, AddIndex) order the rows (IndexName or
 //     IndexFieldNames); unique and primary indexes are enforced when a row is stored
 //     (EDBClient kKeyViolation, "Key violation.").
 //   - Master/detail: with MasterSource and MasterFields, only the rows whose link fields
 //     (GetDetailLinkFields) equal the master's current row are visible. With provider
 //     parameters, the parameters take the master's values and the rows are fetched
-//     again when those values change.
+//     again when those values change (not while changes are pending; the rows are then
+//     only filtered).
 //
 // The application server is asked from RemoteServer->GetServer() on every fetch and
 // apply; the data set keeps no reference to it.

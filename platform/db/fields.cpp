@@ -456,6 +456,7 @@ Field::~Field() {
 
 void Field::SetDataSet(DataSet* dataset) {
   if (dataset == dataset_) return;
+  if (dataset_) dataset_->CheckInactive();
   if (dataset) dataset->CheckInactive();
   if (dataset_) dataset_->RemoveField(this);
   if (dataset) dataset->AddField(this);

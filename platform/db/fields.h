@@ -113,8 +113,8 @@ class Field : public Component {
   ~Field() override;
 
   // The data set whose columns this field shows. Setting it appends the field to that
-  // data set's fields (and removes it from the previous one's); the data set must be
-  // closed.
+  // data set's fields (and removes it from the previous one's); both must be closed.
+  // A field freed while its data set is open closes the data set (without events).
   DataSet* GetDataSet() const { return dataset_; }
   void SetDataSet(DataSet* dataset);
   // Position in the data set's fields, -1 without a data set.

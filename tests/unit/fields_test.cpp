@@ -332,6 +332,7 @@ TEST(FieldClasses, FieldsJoinOnlyClosedDataSets) {
   EXPECT_THROW(extra.SetDataSet(&ds), EDatabaseError);
   EXPECT_THROW(ds.Fields(0).SetFieldName("X"), EDatabaseError);
   EXPECT_THROW(ds.ClearFields(), EDatabaseError);
+  EXPECT_THROW(ds.Fields(0).SetDataSet(nullptr), EDatabaseError);
   ds.Close();
   extra.SetDataSet(&ds);
   EXPECT_EQ(extra.Index(), 0);
