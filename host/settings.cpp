@@ -242,7 +242,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes, std:
   static std::atomic<unsigned> counter{0};
   std::string temp = path + ".tmp." + std::to_string(getpid()) + "." + std::to_string(++counter);
   auto fail = [&](const char* what) {
-    *error = std::string(what) + " '" + temp + "': " + std::strerror(errno);
+    *error = std::string(what) + " '" + path + "': " + std::strerror(errno);
     return false;
   };
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
