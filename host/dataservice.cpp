@@ -36,15 +36,13 @@ size_t DataService::ResultCount() const {
   return results_.size();
 }
 
-void DataService::DeclareTable(std::u16string name, std::string database, std::string table) {
+bool DataService::DeclareTable(std::u16string name, std::string database, std::string table) {
   std::lock_guard lock(mutex_);
-  for (auto& [n, source] : tables_) {
-    if (EqualsNoCase(n, name)) {
-      source = {std::move(database), std::move(table)};
-      return;
-    }
-  }
+  for (auto& [n, source] : tables_)
+    if (EqualsNoCase(n, name))
+      return source.database == database && EqualsNoCase(source.table, table);
   tables_.emplace_back(std::move(name), TableSource{std::move(database), std::move(table)});
+  return true;
 }
 
 DataService::TableSource DataService::ResolveTable(std::u16string_view name) {

@@ -64,8 +64,9 @@ class DataService : public std::enable_shared_from_this<DataService> {
   size_t ResultCount() const;
 
   // Declares that provider `name` serves `table` of `database` (the table registry does
-  // this for every registered table). Takes the lock.
-  void DeclareTable(std::u16string name, std::string database, std::string table);
+  // this for every registered table). A name already declared for another table keeps its
+  // first declaration: answers false then. Takes the lock.
+  bool DeclareTable(std::u16string name, std::string database, std::string table);
   struct TableSource {
     std::string database, table;
   };

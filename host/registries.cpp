@@ -100,7 +100,12 @@ HRESULT TTableRegistry::AddTable(const WideString& database, IKVTTableDef* table
       table->SetProviderName(name);
       provider = name;
     }
-    data_->DeclareTable(provider.str(), database.ToUtf8(), name.ToUtf8());
+    if (!data_->DeclareTable(provider.str(), database.ToUtf8(), name.ToUtf8())) {
+      log_->Write("warning", "registered table \"" + name.ToUtf8() + "\" of database \"" +
+                                 database.ToUtf8() + "\" is not served: its provider name \"" +
+                                 provider.ToUtf8() + "\" serves another table already");
+      return S_OK;
+    }
     CheckTable(database.ToUtf8(), name.ToUtf8());
   } catch (...) {
     log_->Write("warning", "table of database \"" + database.ToUtf8() +
