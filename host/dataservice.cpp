@@ -27,7 +27,7 @@ void DataService::RemoveResult(const std::u16string& name) {
 }
 
 std::shared_ptr<ResultProvider> DataService::FindResult(std::u16string_view name) const {
-  auto it = results_.find(std::u16string(name));
+  auto it = results_.find(name);
   return it == results_.end() ? nullptr : it->second;
 }
 

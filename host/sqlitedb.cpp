@@ -334,11 +334,11 @@ std::shared_ptr<Statement> SqliteDatabase::Prepare(std::string_view utf8_sql) {
 }
 
 std::shared_ptr<Statement> SqliteDatabase::Prepare(std::u16string_view sql) {
-  std::u16string key(sql);
-  if (auto it = cache_.find(key); it != cache_.end()) {
+  if (auto it = cache_.find(sql); it != cache_.end()) {
     lru_.splice(lru_.begin(), lru_, it->second);
     return *it->second;
   }
+  std::u16string key(sql);
   const int bytes = static_cast<int>(std::min<size_t>(sql.size() * 2, INT32_MAX));
   sqlite3_stmt* stmt = nullptr;
   const void* tail = nullptr;
@@ -589,7 +589,7 @@ SqliteDatabase& DatabaseSet::Open(std::u16string_view name) {
     }
     generation_ = generation;
   }
-  if (auto it = open_.find(std::u16string(name)); it != open_.end()) return *it->second;
+  if (auto it = open_.find(name); it != open_.end()) return *it->second;
   std::string n = Utf16ToUtf8(name);
   auto settings = settings_->Database(n);
   if (!settings)

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <string>
@@ -13,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "host/hosttext.h"
 #include "host/settings.h"
 #include "platform/com/variant.h"
 #include "platform/db/fields.h"
@@ -130,7 +132,7 @@ class SqliteDatabase {
   sqlite3* db_ = nullptr;
   using Lru = std::list<std::shared_ptr<Statement>>;
   Lru lru_;  // most recently used first
-  std::unordered_map<std::u16string, Lru::iterator> cache_;
+  std::unordered_map<std::u16string, Lru::iterator, U16Hash, std::equal_to<>> cache_;
   uint64_t preparations_ = 0;
 };
 
@@ -176,6 +178,7 @@ class DatabaseSet {
 
  private:
   ComPtr<THostSettings> settings_;
-  std::unordered_map<std::u16string, std::unique_ptr<SqliteDatabase>> open_;
+  std::unordered_map<std::u16string, std::unique_ptr<SqliteDatabase>, U16Hash, std::equal_to<>>
+      open_;
   uint64_t generation_ = 0;  // of the settings when open_ was last checked
 };
