@@ -47,6 +47,7 @@ HRESULT TResultTableDef::SetProviderName(const WideString& name) {
 }
 
 ComPtr<IKVTFieldInfo> TResultTableDef::GetField(int32_t index) {
+  if (Tracing()) Trace("IKVTTableDef.GetField " + std::to_string(index));
   if (index < 0 || static_cast<size_t>(index) >= columns_.size())
     throw EListError::IndexOutOfBounds(index);
   return MakeObject<THostFieldInfo>(columns_[static_cast<size_t>(index)]);
@@ -80,10 +81,11 @@ ComPtr<IKVTTableinfo> TDBManager::OpenSQL(const WideString& database, const Wide
   const bool describe = table_def.Deref().IsEmpty();
   if (describe) columns = result->columns;
   std::shared_ptr<ProviderLease> lease = service_->AddResult(std::move(result));
+  const WideString lease_name = lease->Name();
   TResultInfo::Data data;
   data.database = database;
   data.server_guid = ServerGuidText();
-  data.provider = lease->Name();
+  data.provider = lease_name;
   data.sql = sql;
   data.table_name = WideString::FromUtf8(table);
   data.record_count = rows;
@@ -94,7 +96,6 @@ ComPtr<IKVTTableinfo> TDBManager::OpenSQL(const WideString& database, const Wide
     table_def.Deref() = Variant(ComPtr<IUnknown>(static_cast<IKVTTableDef*>(def.Get())));
   }
   if (Tracing())
-    Trace("IDBManager2.OpenSQL -> " + info->GetProviderName().ToUtf8() + ", " +
-          std::to_string(rows) + " rows");
+    Trace("IDBManager2.OpenSQL -> " + lease_name.ToUtf8() + ", " + std::to_string(rows) + " rows");
   return info;
 }

@@ -20,6 +20,7 @@
 #include <memory>
 
 #include "host/dataservice.h"
+#include "host/trace.h"
 #include "hostintf/kvt_TLB.h"
 #include "hostintf/kvt_dbmanagerintf.h"
 #include "platform/com/object.h"
@@ -48,18 +49,24 @@ class TResultTableDef : public Implements<IKVTTableDef> {
         fullname_(table_name_),
         provider_(std::move(provider)) {}
 
-  WideString GetFullname() override { return fullname_; }
+  WideString GetFullname() override { return TraceAnswer("IKVTTableDef.GetFullname", fullname_); }
   HRESULT SetFullname(const WideString& name) override;
-  WideString GetTableName() override { return table_name_; }
+  WideString GetTableName() override {
+    return TraceAnswer("IKVTTableDef.GetTableName", table_name_);
+  }
   HRESULT SetTableName(const WideString& name) override;
-  int32_t GetFieldCount() override { return static_cast<int32_t>(columns_.size()); }
+  int32_t GetFieldCount() override {
+    return TraceAnswer("IKVTTableDef.GetFieldCount", static_cast<int32_t>(columns_.size()));
+  }
   // Raises EListError outside 0 .. GetFieldCount() - 1.
   ComPtr<IKVTFieldInfo> GetField(int32_t index) override;
-  int32_t GetIndexCount() override { return 0; }
+  int32_t GetIndexCount() override { return TraceAnswer("IKVTTableDef.GetIndexCount", 0); }
   ComPtr<IKVTIndexInfo> GetIndex(int32_t index) override;  // raises EListError
-  WideString GetProviderName() override { return provider_; }
+  WideString GetProviderName() override {
+    return TraceAnswer("IKVTTableDef.GetProviderName", provider_);
+  }
   HRESULT SetProviderName(const WideString& name) override;
-  int32_t GetUpdateType() override { return umNone; }
+  int32_t GetUpdateType() override { return TraceAnswer("IKVTTableDef.GetUpdateType", umNone); }
 
  private:
   std::vector<ResultColumn> columns_;
@@ -76,12 +83,22 @@ class TResultInfo : public Implements<IKVTTableinfo> {
   TResultInfo(Data data, std::shared_ptr<ProviderLease> lease)
       : data_(std::move(data)), lease_(std::move(lease)) {}
 
-  WideString GetDatabaseName() override { return data_.database; }
-  WideString GetServerGUID() override { return data_.server_guid; }
-  WideString GetProviderName() override { return data_.provider; }
-  int32_t GetRecordCount() override { return data_.record_count; }
-  WideString GetSQL() override { return data_.sql; }
-  WideString GetTableName() override { return data_.table_name; }
+  WideString GetDatabaseName() override {
+    return TraceAnswer("IKVTTableinfo.GetDatabaseName", data_.database);
+  }
+  WideString GetServerGUID() override {
+    return TraceAnswer("IKVTTableinfo.GetServerGUID", data_.server_guid);
+  }
+  WideString GetProviderName() override {
+    return TraceAnswer("IKVTTableinfo.GetProviderName", data_.provider);
+  }
+  int32_t GetRecordCount() override {
+    return TraceAnswer("IKVTTableinfo.GetRecordCount", data_.record_count);
+  }
+  WideString GetSQL() override { return TraceAnswer("IKVTTableinfo.GetSQL", data_.sql); }
+  WideString GetTableName() override {
+    return TraceAnswer("IKVTTableinfo.GetTableName", data_.table_name);
+  }
 
  private:
   Data data_;

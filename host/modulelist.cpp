@@ -96,6 +96,7 @@ void THostModuleList::Clear() {
 }
 
 HRESULT TModuleEnumerator::Next(IModuleInfo** info) {
+  Trace("IEnumModuleInfo.Next");
   if (info == nullptr) return E_POINTER;
   std::lock_guard lock(list_->mutex_);
   if (position_ >= list_->entries_.size()) return S_FALSE;
