@@ -91,8 +91,8 @@ ComPtr<IKVTTableinfo> TDBManager::OpenSQL(const WideString& database, const Wide
   data.record_count = rows;
   ComPtr<TResultInfo> info = MakeObject<TResultInfo>(std::move(data), std::move(lease));
   if (describe) {
-    ComPtr<TResultTableDef> def = MakeObject<TResultTableDef>(
-        std::move(columns), info->GetTableName(), info->GetProviderName());
+    ComPtr<TResultTableDef> def =
+        MakeObject<TResultTableDef>(std::move(columns), WideString::FromUtf8(table), lease_name);
     table_def.Deref() = Variant(ComPtr<IUnknown>(static_cast<IKVTTableDef*>(def.Get())));
   }
   if (Tracing())
