@@ -122,7 +122,14 @@ void TTableRegistry::CheckTable(const std::string& database, const std::string& 
     if (db.HasTable(table)) return;
     problem = "the file \"" + db.Settings().file + "\" has no table \"" + table + "\"";
   } catch (const EDatabaseError& e) {
-    problem = e.Message();
+    // A database that cannot be opened is reported once, not for each of its tables.
+    {
+      std::lock_guard own(mutex_);
+      if (!unusable_.insert(database).second) return;
+    }
+    log_->Write("warning", "the registered tables of database \"" + database +
+                               "\" cannot be served: " + e.Message());
+    return;
   }
   log_->Write("warning", "registered table \"" + table + "\" of database \"" + database +
                              "\" cannot be served: " + problem);
@@ -136,4 +143,5 @@ std::vector<TTableRegistry::Entry> TTableRegistry::Tables() const {
 void TTableRegistry::Clear() {
   std::lock_guard lock(mutex_);
   tables_.clear();
+  unusable_.clear();
 }

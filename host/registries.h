@@ -6,6 +6,7 @@
 #pragma once
 
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -78,4 +79,5 @@ class TTableRegistry : public Implements<IKVTTableRegistry> {
   ComPtr<THostErrorLog> log_;
   mutable std::mutex mutex_;
   std::vector<Entry> tables_;
+  std::set<std::string> unusable_;  // databases already reported as unusable
 };

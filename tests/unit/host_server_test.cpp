@@ -167,6 +167,7 @@ TEST_F(HostServerTest, RegisteredTablesAreServedByNameAndMissingOnesReported) {
   EXPECT_EQ(registry->AddTable(u"test", items.Get()), S_OK);
   EXPECT_EQ(registry->AddTable(u"test", missing.Get()), S_OK);
   EXPECT_EQ(registry->AddTable(u"unknown", elsewhere.Get()), S_OK);
+  EXPECT_EQ(registry->AddTable(u"unknown", MakeObject<FakeTableDef>(u"more").Get()), S_OK);
   EXPECT_EQ(registry->AddTable(u"test", clash.Get()), S_OK);
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(items->GetProviderName(), u"items") << "the host serves the table by its name";
@@ -174,9 +175,11 @@ TEST_F(HostServerTest, RegisteredTablesAreServedByNameAndMissingOnesReported) {
   EXPECT_NE(err.find("\"nosuch\""), std::string::npos) << err;
   EXPECT_NE(err.find("has no table"), std::string::npos) << err;
   EXPECT_NE(err.find("\"unknown\" is not configured"), std::string::npos) << err;
+  EXPECT_EQ(err.find("not configured", err.find("not configured") + 1), std::string::npos)
+      << "an unusable database is reported once";
   EXPECT_NE(err.find("\"clash\" of database \"test\" is not served"), std::string::npos) << err;
   EXPECT_NE(ReadAll(dir_.File("kvthost.log")).find("has no table \"nosuch\""), std::string::npos);
-  ASSERT_EQ(server_->Tables().Tables().size(), 4u);
+  ASSERT_EQ(server_->Tables().Tables().size(), 5u);
 
   ComPtr<IUnknown> obj;
   ASSERT_EQ(Server().As<IKVTServer2>()->CreateServerObject(CLSID_KvtHostAppServer, obj.Put()),
