@@ -1,5 +1,9 @@
 #include "dataaccess/cdsQuery.h"
 
+#include "dataaccess/KVTAlias.h"
+#include "dataaccess/kvt_dbparams.h"
+#include "dataaccess/kvt_descriptors.h"
+
 namespace {
 
 constexpr bool IsQuote(char c) {
@@ -67,4 +71,94 @@ void RebuildParamsFromSQL(std::string_view sql, Params& params) {
   AppendParamsFromSQL(sql, fresh);
   if (!params.Empty()) fresh.AssignValues(params);
   params = std::move(fresh);
+}
+
+// --- TcdsQuery
+
+TcdsQuery::TcdsQuery(Component* owner) : TcdsTable(owner) {
+  sql_.OnChange = [this](StringList&) { QueryChanged(); };
+}
+
+std::unique_ptr<TcdsQuery> TcdsQuery::Create(TcdsTable& table) {
+  auto query = std::make_unique<TcdsQuery>();
+  query->SetRemoteServer(table.RemoteServer());
+  query->SetFullname(table.Fullname());
+  return query;
+}
+
+TcdsQuery::~TcdsQuery() {
+  try {
+    Close();
+  } catch (...) {
+    // A close step that fails (an AfterClose handler) must not escape destruction; the
+    // data set closes quietly below all the same.
+  }
+  sql_.OnChange = nullptr;
+}
+
+void TcdsQuery::SetSQL(const StringList& lines) {
+  if (sql_.Lines() == lines.Lines() || sql_.Text() == lines.Text()) return;
+  Close();
+  sql_.Assign(lines.Lines());  // one change: the handler runs once
+}
+
+Param& TcdsQuery::ParamByName(const WideString& name) {
+  return params_.ParamByName(name.ToUtf8());
+}
+
+void TcdsQuery::QueryChanged() {
+  if (IsLoading()) {
+    params_.Clear();
+    AppendParamsFromSQL(sql_.Text(), params_);
+    return;
+  }
+  Close();
+  if (param_check_ || IsDesigning()) RebuildParamsFromSQL(sql_.Text(), params_);
+  NotifyDataSources(DataEvent::PropertyChanged);
+}
+
+void TcdsQuery::DoBeforeOpen() {
+  TcdsTable::DoBeforeOpen();
+  OpenThroughHost();
+}
+
+namespace {
+
+// The table description a host put into the variable, or none.
+ComPtr<IKVTTableDef> DescriptionIn(const Variant& v) {
+  const uint16_t kind = v.Deref().VType();
+  if (kind != varUnknown && kind != varDispatch) return {};
+  return v.ToUnknown().TryAs<IKVTTableDef>();
+}
+
+}  // namespace
+
+void TcdsQuery::OpenThroughHost() {
+  auto* alias = dynamic_cast<TKVTAlias*>(RemoteServer());
+  if (!alias) return;
+  // Held for the call: a host event during it may detach the alias.
+  ComPtr<IDBManager2> manager = alias->DBManager();
+  if (!manager) return;
+
+  Variant description;
+  if (FieldCount() > 0) description = Variant(ComPtr<IUnknown>(static_cast<IUnknown*>(TableDef())));
+  ComPtr<IKVTParams> params = MakeObject<TKVTParams>(params_);
+  ComPtr<IKVTTableinfo> answer = manager->OpenSQL(WideString::FromUtf8(alias->Databasename()),
+                                                  WideString::FromUtf8(sql_.Text()), params.Get(),
+                                                  uni_directional_, QueryOption(), description);
+  if (!answer) return;
+  SetProviderName(answer->GetProviderName());
+  if (FieldCount() == 0)
+    if (ComPtr<IKVTTableDef> def = DescriptionIn(description))
+      CreateFieldsFromTable(*this, &Indexes(), def.Get(), false, true, nullptr, false);
+  SetTableInfo(std::move(answer));
+}
+
+void TcdsQuery::InternalOpen() {
+  try {
+    TcdsTable::InternalOpen();
+  } catch (...) {
+    SetTableInfo(nullptr);
+    throw;
+  }
 }

@@ -2,8 +2,10 @@
 // database manager prepares; and the parameter markers of such a statement.
 #pragma once
 
+#include <memory>
 #include <string_view>
 
+#include "dataaccess/cdsTable.h"
 #include "platform/db/params.h"
 
 // Finds the parameter markers of an SQL text, in order of appearance.
@@ -42,3 +44,67 @@ void AppendParamsFromSQL(std::string_view sql, Params& params);
 // order, hands its value to the first new entry of its name (Param::AssignValue), so a
 // name that occurs twice in the old list ends with its last occurrence's value.
 void RebuildParamsFromSQL(std::string_view sql, Params& params);
+
+// TcdsQuery: a client table whose rows come from the statement in SQL. Opening hands the
+// statement and the parameters to the host's database manager (IDBManager2::OpenSQL of
+// the alias connection in RemoteServer), which answers with the provider that serves the
+// result; the rows are then fetched from that provider like a table's.
+//
+//   auto query = TcdsQuery::Create(*template_table);  // shares its connection
+//   query->SQL().Add("SELECT ... WHERE g33 = :G33");  // Params rebuilt per change
+//   query->ParamByName(u"G33").SetAsString(code);
+//   query->Open();
+//
+// Every change of SQL closes the query and, with ParamCheck on, rebuilds Params from the
+// statement, keeping the values of the names that remain (RebuildParamsFromSQL). While a
+// form is loaded, a change only rebuilds Params.
+class TcdsQuery : public TcdsTable {
+ public:
+  // The component constructor: ParamCheck on, SQL and Params empty.
+  explicit TcdsQuery(Component* owner = nullptr);
+  // A query without owner (the caller frees it) that shares the template's connection
+  // (RemoteServer, not owned) and takes its Fullname; nothing else is copied.
+  static std::unique_ptr<TcdsQuery> Create(TcdsTable& table);
+  // Closes, then frees SQL and Params before the table goes.
+  ~TcdsQuery() override;
+
+  // --- Published properties, in stored-form order.
+  // Whether a change of SQL rebuilds Params.
+  bool ParamCheck() const { return param_check_; }
+  void SetParamCheck(bool value) { param_check_ = value; }
+  // The statement's parameters (never written to a form). Assigning another list copies
+  // its values by name onto the entries of this one; which entries exist stays.
+  ::Params& Params() { return params_; }
+  const ::Params& Params() const { return params_; }
+  void SetParams(const ::Params& values) { params_.AssignValues(values); }
+  // The statement, one or more lines. Assigning another list with the same joined text
+  // changes nothing (an open query stays open); any other text closes the query and
+  // replaces the lines as one change.
+  StringList& SQL() { return sql_; }
+  const StringList& SQL() const { return sql_; }
+  void SetSQL(const StringList& lines);
+  // Passed to the host with every open; not interpreted here.
+  bool UniDirectional() const { return uni_directional_; }
+  void SetUniDirectional(bool value) { uni_directional_ = value; }
+
+  // The first entry of Params with that name, without regard to case; EDatabaseError
+  // "Parameter '%s' not found" otherwise.
+  Param& ParamByName(const WideString& name);
+  Param& ParamByName(std::string_view utf8_name) { return params_.ParamByName(utf8_name); }
+
+ protected:
+  // The table's before-open steps, then the statement goes to the host's database
+  // manager when the connection has one.
+  void DoBeforeOpen() override;
+  // A failed fetch releases the host's answer again.
+  void InternalOpen() override;
+
+ private:
+  void QueryChanged();
+  void OpenThroughHost();
+
+  bool param_check_ = true;
+  ::Params params_;
+  StringList sql_;
+  bool uni_directional_ = false;
+};
