@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,31 @@ TEST(ParamMarkers, AColonWithAnEmptyNameYieldsNoEntry) {
     EXPECT_EQ(MarkerNames(sql), Names{});
   }
   EXPECT_EQ(MarkerNames("a = : AND b = :B"), Names{"B"});
+}
+
+// Texts made of the characters that matter, in every mix: every answer is a non-empty
+// part of the text, and there are never more markers than colons.
+TEST(ParamMarkers, AnswersOnlyNonEmptyPartsOfAnyText) {
+  const char alphabet[] = {':', ':', '\'', '"',  '`', ' ', ',',
+                           ';', ')', '\r', '\n', 'a', 'b', '\0'};
+  uint32_t seed = 12345;
+  for (int round = 0; round < 20000; ++round) {
+    std::string sql;
+    for (int len = round % 24; len > 0; --len) {
+      seed = seed * 1664525u + 1013904223u;
+      sql.push_back(alphabet[(seed >> 16) % sizeof alphabet]);
+    }
+    ParamMarkerScanner scanner(sql);
+    std::string_view name;
+    size_t found = 0;
+    while (scanner.Next(name)) {
+      ++found;
+      ASSERT_FALSE(name.empty()) << sql;
+      ASSERT_GE(name.data(), sql.data()) << sql;
+      ASSERT_LE(name.data() + name.size(), sql.data() + sql.size()) << sql;
+    }
+    ASSERT_LE(found, static_cast<size_t>(std::count(sql.begin(), sql.end(), ':'))) << sql;
+  }
 }
 
 TEST(ParamMarkers, AppendCreatesPlainEntries) {
