@@ -1,17 +1,27 @@
 #include "dataaccess/cdsQuery.h"
 
+#include <array>
+#include <cstdint>
+
 #include "dataaccess/KVTAlias.h"
 #include "dataaccess/kvt_dbparams.h"
 #include "dataaccess/kvt_descriptors.h"
 
 namespace {
 
-constexpr bool IsQuote(char c) {
-  return c == '\'' || c == '"' || c == '`';
-}
+// What a byte means to the scanner, looked up once per byte.
+enum : uint8_t { kPlain = 0, kQuote = 1, kColon = 2, kEndsName = 4 };
 
-constexpr bool EndsName(char c) {
-  return c == ' ' || c == ',' || c == ';' || c == ')' || c == '\r' || c == '\n';
+constexpr std::array<uint8_t, 256> kByteClass = [] {
+  std::array<uint8_t, 256> t{};
+  for (unsigned char c : {'\'', '"', '`'}) t[c] = kQuote;
+  t[':'] = kColon;
+  for (unsigned char c : {' ', ',', ';', ')', '\r', '\n'}) t[c] = kEndsName;
+  return t;
+}();
+
+inline uint8_t ClassOf(char c) {
+  return kByteClass[static_cast<unsigned char>(c)];
 }
 
 }  // namespace
@@ -19,21 +29,20 @@ constexpr bool EndsName(char c) {
 // --- Parameter markers
 
 bool ParamMarkerScanner::Next(std::string_view& name) noexcept {
+  const char* const text = sql_.data();
   const size_t n = sql_.size();
   while (pos_ < n) {
-    const char c = sql_[pos_];
-    if (IsQuote(c)) {
+    // Most of a statement is neither a quote nor a colon.
+    while (pos_ < n && (ClassOf(text[pos_]) & (kQuote | kColon)) == 0) ++pos_;
+    if (pos_ == n) break;
+    if (ClassOf(text[pos_]) == kQuote) {
       // Skip the quoted part: it ends at the next quote character of any kind.
       size_t i = pos_ + 1;
-      while (i < n && !IsQuote(sql_[i])) ++i;
+      while (i < n && ClassOf(text[i]) != kQuote) ++i;
       pos_ = i < n ? i + 1 : n;
       continue;
     }
-    if (c != ':') {
-      ++pos_;
-      continue;
-    }
-    if (pos_ + 1 < n && sql_[pos_ + 1] == ':') {  // "::", a literal colon
+    if (pos_ + 1 < n && text[pos_ + 1] == ':') {  // "::", a literal colon
       pos_ += 2;
       continue;
     }
@@ -41,17 +50,17 @@ bool ParamMarkerScanner::Next(std::string_view& name) noexcept {
     size_t i = start;
     bool quoted = false;
     for (; i < n; ++i) {
-      const char ch = sql_[i];
-      if (IsQuote(ch))
+      const uint8_t cls = ClassOf(text[i]);
+      if (cls == kQuote)
         quoted = !quoted;
-      else if (!quoted && EndsName(ch))
+      else if (cls == kEndsName && !quoted)
         break;
     }
     pos_ = i;
     std::string_view found = sql_.substr(start, i - start);
-    if (!found.empty() && IsQuote(found.front())) {
+    if (!found.empty() && ClassOf(found.front()) == kQuote) {
       found.remove_prefix(1);
-      if (!found.empty() && IsQuote(found.back())) found.remove_suffix(1);
+      if (!found.empty() && ClassOf(found.back()) == kQuote) found.remove_suffix(1);
     }
     if (found.empty()) continue;
     name = found;
