@@ -72,8 +72,10 @@ class TcdsQuery : public TcdsTable {
   // Whether a change of SQL rebuilds Params.
   bool ParamCheck() const { return param_check_; }
   void SetParamCheck(bool value) { param_check_ = value; }
-  // The statement's parameters (never written to a form). Assigning another list copies
-  // its values by name onto the entries of this one; which entries exist stays.
+  // The statement's parameters (never written to a form), the query's own: the client
+  // data set's provider parameters stay reachable as ClientDataSet::Params(). Assigning
+  // another list copies its values by name onto the entries of this one; which entries
+  // exist stays.
   ::Params& Params() { return params_; }
   const ::Params& Params() const { return params_; }
   void SetParams(const ::Params& values) { params_.AssignValues(values); }

@@ -1,26 +1,5 @@
 #include "tests/fakes/fake_querymanager.h"
 
-#include "platform/rtl/exceptions.h"
-
-ComPtr<FakeTableDescription> FakeTableDescription::Make(std::vector<Column> columns,
-                                                        std::vector<std::string> indexes) {
-  auto d = MakeObject<FakeTableDescription>();
-  d->columns = std::move(columns);
-  d->indexes = std::move(indexes);
-  return d;
-}
-
-ComPtr<IKVTFieldInfo> FakeTableDescription::GetField(int32_t index) {
-  if (index < 0 || index >= GetFieldCount()) throw EListError::IndexOutOfBounds(index);
-  const Column& c = columns[static_cast<size_t>(index)];
-  return MakeObject<FakeFieldDescription>(c.name, c.type, c.size);
-}
-
-ComPtr<IKVTIndexInfo> FakeTableDescription::GetIndex(int32_t index) {
-  if (index < 0 || index >= GetIndexCount()) throw EListError::IndexOutOfBounds(index);
-  return MakeObject<FakeIndexDescription>(indexes[static_cast<size_t>(index)]);
-}
-
 ComPtr<IKVTTableinfo> FakeQueryManager::OpenSQL(const WideString& database, const WideString& sql,
                                                 IKVTParams* params, bool unidirectional, bool flag,
                                                 Variant& table_def) {

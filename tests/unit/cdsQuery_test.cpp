@@ -13,6 +13,7 @@
 #include "tests/fakes/fake_appserver.h"
 #include "tests/fakes/fake_host.h"
 #include "tests/fakes/fake_querymanager.h"
+#include "tests/fakes/fake_tabledef.h"
 
 namespace {
 
@@ -223,7 +224,10 @@ class QueryTest : public testing::Test {
     table_->Indexes().Add("REGNOM,G33MIN");
     answer_->provider = u"result";
     manager_->answer = answer_;
-    manager_->description = FakeTableDescription::Make({{"ex", ftInteger, 0}}, {"ex"});
+    auto description = MakeObject<FakeTableDef>();
+    description->AddField("ex", ftInteger);
+    description->AddIndex("ex");
+    manager_->description = description;
   }
   ~QueryTest() override {
     table_.reset();
