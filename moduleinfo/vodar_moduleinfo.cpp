@@ -1,9 +1,11 @@
 #include "moduleinfo/vodar_moduleinfo.h"
 
+#include <memory>
+
+#include "dataaccess/cdsTable.h"
 #include "dataaccess/kvt_event.h"
 #include "moduleinfo/kvt_ModuleList.h"
 #include "platform/com/variant.h"
-#include "platform/rtl/exceptions.h"
 #include "platform/rtl/format.h"
 
 namespace {
@@ -57,7 +59,11 @@ WideString ReadDatabaseVersion(const std::string& database_name) {
   return WideString::FromUtf8(version);
 }
 
-std::string ReadFirstValueOfResult(const ComPtr<IKVTTableinfo>&, const ComPtr<IKVTServer2>&) {
-  // Needs the client table's constructor that attaches to a host result set.
-  throw EInvalidOperation("Reading a result set prepared by the host is not available yet");
+std::string ReadFirstValueOfResult(const ComPtr<IKVTTableinfo>& info,
+                                   const ComPtr<IKVTServer2>& server) {
+  // The table owns the private connection it makes; freeing it (also on error) frees that.
+  auto table = std::make_unique<TcdsTable>(info.Get(), nullptr, server.Get(), nullptr);
+  table->Open();
+  if (table->IsEmpty() || table->FieldCount() == 0) return {};
+  return table->Fields(0).AsString();
 }

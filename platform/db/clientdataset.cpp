@@ -816,6 +816,8 @@ void ClientDataSet::MasterChanged() {
   NotifyDataSources(DataEvent::RecordChanged);
 }
 
-void ClientDataSet::MasterLink::DataSetEvent(DataSource&, DataEvent) {
+void ClientDataSet::MasterLink::DataSetEvent(DataSource&, DataEvent event) {
+  // A property change of the master alone moves no row; its reopening will tell.
+  if (event == DataEvent::PropertyChanged) return;
   owner_.MasterChanged();
 }

@@ -35,8 +35,9 @@ enum : LocateOptions { loCaseInsensitive = 1, loPartialKey = 2 };
 
 // What a data source passes on to the data sets that follow it.
 enum class DataEvent {
-  ActiveChanged,  // opened, closed, or the data source now points elsewhere
-  RecordChanged,  // another current row, or the current row's stored values changed
+  ActiveChanged,    // opened, closed, or the data source now points elsewhere
+  RecordChanged,    // another current row, or the current row's stored values changed
+  PropertyChanged,  // a property that shapes the rows changed (a query's statement)
 };
 
 // Something that follows a data source (a detail data set).

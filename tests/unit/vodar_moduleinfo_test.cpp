@@ -7,8 +7,10 @@
 
 #include "dataaccess/kvt_event.h"
 #include "moduleinfo/kvt_ModuleList.h"
+#include "platform/com/guid.h"
 #include "platform/os/os.h"
 #include "platform/rtl/exceptions.h"
+#include "tests/fakes/fake_appserver.h"
 #include "tests/fakes/fake_host.h"
 #include "tests/fakes/fake_opensql.h"
 
@@ -200,12 +202,84 @@ TEST_F(VodarInfoTest, VersionErrorsReachTheCaller) {
   auto info = MakeObject<TVodarInfo>();
   EXPECT_THROW(info->GetVersion(), EDatabaseError);
   EXPECT_THROW(info->PublishVersionStatus(0), EDatabaseError);
+}
 
-  // An answered result set is read through a client table (not built here yet).
-  manager->error.reset();
-  manager->answer = MakeObject<FakeOpenSQLResult>();
-  EXPECT_THROW(info->GetVersion(), EInvalidOperation);
-  manager->answer = nullptr;
+// The host answers the version query with a result set served by an application server
+// it creates for the result's server identifier.
+class VodarVersionTest : public VodarInfoTest {
+ protected:
+  void SetUp() override {
+    VodarInfoTest::SetUp();
+    manager_ = MakeObject<FakeOpenSQLManager>();
+    host_->AddService(IDBManager2::iid, manager_);
+    server_ = MakeObject<FakeAppServer>();
+    ComPtr<FakeAppServer> server = server_;
+    host_->server_objects[host_->ServerGUID] = [server] {
+      return ComPtr<IUnknown>(static_cast<IDispatch*>(server.Get()));
+    };
+    auto answer = MakeObject<FakeOpenSQLResult>();
+    answer->server_guid = GUIDToWide(host_->ServerGUID);
+    answer->provider = u"q1";
+    answer->table = u"vodar_version";
+    manager_->answer = answer;
+  }
+  void TearDown() override {
+    manager_ = nullptr;
+    server_ = nullptr;
+    VodarInfoTest::TearDown();
+  }
+  void Serve(std::vector<std::vector<Variant>> rows) {
+    server_->AddTable("q1", {{"VERSION", ftString, 50}, {"VERSION_TNVED", ftString, 50}},
+                      std::move(rows));
+  }
+
+  ComPtr<FakeOpenSQLManager> manager_;
+  ComPtr<FakeAppServer> server_;
+};
+
+TEST_F(VodarVersionTest, ReadsTheFirstValueOfTheFirstRow) {
+  struct Case {
+    const char* what;
+    std::vector<std::vector<Variant>> rows;
+    const char* version;
+  };
+  const Case kCases[] = {
+      {"a version",
+       {{Variant::Text("2022.5.1.3"), Variant::Text("x")}, {Variant::Text("1.0"), Variant::Null()}},
+       "2022.5.1.3"},
+      {"no row", {}, "Версия не установлена"},
+      {"an empty value", {{Variant::Text(""), Variant::Text("x")}}, "Версия не установлена"},
+      {"a null value", {{Variant::Null(), Variant::Text("x")}}, "Версия не установлена"},
+  };
+  auto info = MakeObject<TVodarInfo>();
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    Serve(c.rows);
+    host_->calls.clear();
+    EXPECT_EQ(U8(info->GetVersion()), c.version);
+    EXPECT_EQ(host_->calls,
+              std::vector<std::string>{"CreateServerObject " + GUIDToString(host_->ServerGUID)});
+    EXPECT_EQ(server_->RefCount(), 2) << "the table and its connection are gone";
+  }
+  Serve({{Variant::Text("2022.5.1.3"), Variant::Null()}});
+  EXPECT_EQ(info->PublishVersionStatus(3), S_OK);
+  EXPECT_EQ(U8(host_->status_items[u"VODAR"]->texts.back()), "Объекты ИС: 1.3");
+}
+
+TEST_F(VodarVersionTest, ErrorsOfTheResultTableReachTheCaller) {
+  auto info = MakeObject<TVodarInfo>();
+  // The result names a provider the server does not have: opening fails.
+  EXPECT_THROW(info->GetVersion(), EOleSysError);
+  EXPECT_EQ(server_->RefCount(), 2);
+
+  Serve({{Variant::Text("1.2.3.4"), Variant::Null()}});
+  host_->Offer<IKVTServer2>(false);
+  try {
+    info->GetVersion();
+    ADD_FAILURE() << "read without the host's server";
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(), "Не задана база данных!");
+  }
 }
 
 }  // namespace
