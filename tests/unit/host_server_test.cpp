@@ -6,9 +6,11 @@
 #include <iterator>
 
 #include "dataaccess/KVTAlias.h"
+#include "dataaccess/cdsQuery.h"
 #include "host/appserver.h"
 #include "platform/com/guid.h"
 #include "platform/db/packet.h"
+#include "platform/rtl/datetime.h"
 #include "tests/fakes/temp_sqlite.h"
 
 namespace {
@@ -153,6 +155,45 @@ TEST_F(HostServerTest, ARegisteredAliasConnectsThroughTheHost) {
   alias.SetHostServer(nullptr);
   server_->Stop();
   EXPECT_TRUE(server_->Connections().Connections().empty());
+}
+
+TEST_F(HostServerTest, TheModulesTablesAndQueriesWorkThroughTheHost) {
+  MakeSqliteFile(file_,
+                 "CREATE TABLE ranges (G33MIN10 TEXT, G33MAX10 TEXT, DATEEND TEXT);"
+                 "INSERT INTO ranges VALUES ('8517000000', '8517999999', '2030-01-01');");
+  TKVTAlias alias;
+  alias.SetDatabasename("test");
+  Server().As<IKVTConnectionRegistry>()->AddConnection(&alias);
+  alias.SetHostServer(Server().As<IKVTServer2>().Get());
+  TcdsTable table;
+  table.SetTableName("items");
+  table.SetRemoteServer(&alias);
+  Server().As<IKVTTableRegistry>()->AddTable(u"test", &table);
+
+  // A registered table opens through its provider, and its changes reach the file.
+  table.Open();
+  EXPECT_EQ(table.RecordCount(), 1);
+  table.Append();
+  table.FieldByName("NAME").SetAsString("pear");
+  table.Post();
+  EXPECT_EQ(QuerySqlite(file_, "select group_concat(NAME) from items"), "apple,pear");
+  table.Close();
+
+  // A check: three lines, a text and a date parameter, one row with one column.
+  for (int i = 0; i < 200; ++i) {
+    std::unique_ptr<TcdsQuery> query = TcdsQuery::Create(table);
+    query->SQL().Add("select case when count(*) > 0 then 1 else 0 end as ex from ranges");
+    query->SQL().Add("where (:G33 BETWEEN G33MIN10 AND G33MAX10)");
+    query->SQL().Add(" AND (:TODAY <= DATEEND)");
+    query->ParamByName("G33").SetAsString(i % 2 ? "8517120000" : "6403000000");
+    query->ParamByName("TODAY").SetAsDateTime(EncodeDate(2025, 1, 1));
+    query->Open();
+    EXPECT_EQ(query->FieldByName("ex").AsInteger(), i % 2);
+  }
+  EXPECT_EQ(server_->Data()->ResultCount(), 0u) << "every result went with its query";
+  alias.Close();
+  alias.SetHostServer(nullptr);
+  server_->Stop();
 }
 
 TEST_F(HostServerTest, RegisteredTablesAreServedByNameAndMissingOnesReported) {
