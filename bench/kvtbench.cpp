@@ -1,0 +1,393 @@
+// kvtbench: what a commodity-code check costs through the whole stack (the module's manager
+// inside the reference host, embedded in this process as kvthost embeds it) against the
+// floor (the same two statements straight through SQLite, prepared once), on sample
+// registers of several sizes with and without the check indexes. Writes the figures as JSON
+// and prints a short table with the goals.
+//
+// Every benchmark runs one group of codes (form x hit/miss) per iteration, on the same codes
+// for the floor and the stack; the repetitions of all benchmarks run interleaved at random,
+// so that a slow spell of the machine does not fall on one side only.
+
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "bench/codemix.h"
+#include "bench/floor.h"
+#include "bench/report.h"
+#include "bench/stack.h"
+#include "platform/rtl/datetime.h"
+
+#ifndef KVT_BENCH_DIR
+#define KVT_BENCH_DIR "build/bench"
+#endif
+
+namespace {
+
+const char kUsage[] =
+    "Usage: kvtbench [--out FILE] [--registers DIR] [--sizes LIST] [--codes N]\n"
+    "                [--memory-checks N] [--repetitions N] [--benchmark_... flags]\n"
+    "\n"
+    "Measures CheckCode through the whole stack (the module's manager inside the reference\n"
+    "host) against the floor (the module's statements straight through SQLite).\n"
+    "\n"
+    "  --out FILE           write the figures as JSON to FILE (default DIR/results.json)\n"
+    "  --registers DIR      the register files (default " KVT_BENCH_DIR
+    ", made by the\n"
+    "                       build target bench_registers)\n"
+    "  --sizes LIST         registers to measure, of tiny,2000,8000,32000 (default all)\n"
+    "  --codes N            codes per group (form x hit/miss; default 12)\n"
+    "  --memory-checks N    checks of the resident-memory run (default 100000; 0 skips it)\n"
+    "  --repetitions N      repetitions of each benchmark (default 3)\n"
+    "  --benchmark_...      Google Benchmark's own flags (for example --benchmark_filter)\n";
+
+struct Options {
+  std::string out;
+  std::string registers = KVT_BENCH_DIR;
+  std::vector<std::string> sizes = {"tiny", "2000", "8000", "32000"};
+  size_t codes = 12;
+  uint64_t memory_checks = 100000;
+  int repetitions = 3;
+};
+
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+uint64_t Number(const std::string& option, const char* text, uint64_t max) {
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long n = std::strtoull(text, &end, 10);
+  if (*text < '0' || *text > '9' || errno != 0 || *end != '\0' || n > max)
+    throw UsageError(option + " takes a number up to " + std::to_string(max) + ", not '" + text +
+                     "'");
+  return n;
+}
+
+Options ParseOptions(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&]() -> const char* {
+      if (i + 1 >= argc) throw UsageError(arg + " needs a value");
+      return argv[++i];
+    };
+    if (arg == "--out") {
+      o.out = value();
+    } else if (arg == "--registers") {
+      o.registers = value();
+    } else if (arg == "--sizes") {
+      o.sizes.clear();
+      std::string list = value();
+      size_t start = 0;
+      while (start <= list.size()) {
+        size_t comma = list.find(',', start);
+        if (comma == std::string::npos) comma = list.size();
+        std::string size = list.substr(start, comma - start);
+        if (size != "tiny" && size != "2000" && size != "8000" && size != "32000")
+          throw UsageError("--sizes takes tiny, 2000, 8000 and 32000, not '" + size + "'");
+        o.sizes.push_back(size);
+        start = comma + 1;
+      }
+    } else if (arg == "--codes") {
+      o.codes = Number(arg, value(), 1000);
+      if (o.codes == 0) throw UsageError("--codes takes at least 1");
+    } else if (arg == "--memory-checks") {
+      o.memory_checks = Number(arg, value(), 100000000);
+    } else if (arg == "--repetitions") {
+      o.repetitions = static_cast<int>(Number(arg, value(), 100));
+      if (o.repetitions == 0) throw UsageError("--repetitions takes at least 1");
+    } else {
+      throw UsageError("unknown argument '" + arg + "'");
+    }
+  }
+  if (o.out.empty()) o.out = o.registers + "/results.json";
+  return o;
+}
+
+// Resident size of this process in bytes.
+uint64_t ResidentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  uint64_t size = 0, resident = 0;
+  statm >> size >> resident;
+  return resident * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+}
+
+// What the benchmarks share.
+struct BenchRun {
+  Report report;
+  std::vector<std::unique_ptr<FloorRegister>> floors;  // by register
+  std::vector<CodeMix> mixes;                          // by register
+  std::unique_ptr<HostStack> stack;
+  std::string today;
+};
+
+BenchRun* g_run = nullptr;
+
+// Collects the repetitions of every benchmark and shows one line per repetition.
+class Collector : public benchmark::BenchmarkReporter {
+ public:
+  bool ReportContext(const Context&) override { return true; }
+  void ReportRuns(const std::vector<BenchmarkReporter::Run>& runs) override {
+    for (const BenchmarkReporter::Run& r : runs) {
+      if (r.run_type != BenchmarkReporter::Run::RT_Iteration) continue;
+      BenchmarkInfo* b = g_run->report.Find(r.run_name.function_name);
+      if (b == nullptr) continue;
+      if (r.error_occurred) {
+        b->error = r.error_message;
+        std::fprintf(stderr, "  %-40s error: %s\n", b->name.c_str(), r.error_message.c_str());
+        continue;
+      }
+      // The benchmarks report in microseconds.
+      b->real_us.push_back(r.GetAdjustedRealTime());
+      b->cpu_us.push_back(r.GetAdjustedCPUTime());
+      b->iterations += r.iterations;
+      std::fprintf(stderr, "  %-40s %10.1f us a check (%lld iterations)\n", b->name.c_str(),
+                   r.GetAdjustedCPUTime() / static_cast<double>(b->codes),
+                   static_cast<long long>(r.iterations));
+    }
+  }
+};
+
+// Runs the group's codes once, untimed, as long as that takes less than a fifth of a
+// second: the connection's page cache then holds what the timed iterations read (the stack
+// reopens the register when another file was served before). The first check always runs:
+// it also verifies the answer and lets the host open the file and prepare the statements.
+template <class Check>
+bool WarmUp(benchmark::State& state, const std::vector<std::string>& codes, bool expect,
+            Check check) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+  for (const std::string& code : codes) {
+    if (check(code) != expect) {
+      state.SkipWithError(("unexpected answer for code " + code).c_str());
+      return false;
+    }
+    if (std::chrono::steady_clock::now() > until) break;
+  }
+  return true;
+}
+
+void FloorBenchmark(benchmark::State& state, size_t reg, CheckForm form, CodeKind kind) {
+  FloorRegister& floor = *g_run->floors[reg];
+  const std::vector<std::string>& codes = g_run->mixes[reg].Of(form, kind);
+  const std::string& today = g_run->today;
+  const bool expect = kind == CodeKind::kHit;
+  auto check = [&](const std::string& code) { return floor.CheckCode(code, today); };
+  if (!WarmUp(state, codes, expect, check)) return;
+  for (auto _ : state) {
+    for (const std::string& code : codes) {
+      if (check(code) != expect) {
+        state.SkipWithError(("unexpected answer for code " + code).c_str());
+        break;
+      }
+    }
+  }
+}
+
+void StackBenchmark(benchmark::State& state, size_t reg, CheckForm form, CodeKind kind) {
+  HostStack& stack = *g_run->stack;
+  stack.UseRegister(g_run->report.registers[reg].path);
+  const std::vector<std::string>& codes = g_run->mixes[reg].Of(form, kind);
+  const bool expect = kind == CodeKind::kHit;
+  auto check = [&](const std::string& code) { return stack.CheckCode(code); };
+  if (!WarmUp(state, codes, expect, check)) return;
+  for (auto _ : state) {
+    for (const std::string& code : codes) {
+      if (check(code) != expect) {
+        state.SkipWithError(("unexpected answer for code " + code).c_str());
+        break;
+      }
+    }
+  }
+}
+
+// The register files of a size: with the check indexes, and with the declared ones only.
+void AddRegisters(BenchRun& run, const Options& o, const std::string& size) {
+  for (bool check_indexes : {true, false}) {
+    RegisterInfo info;
+    info.size = size;
+    info.check_indexes = check_indexes;
+    info.label = check_indexes ? size : size + " declared";
+    info.path = o.registers + "/vodar-" + size + (check_indexes ? "" : "-declared") + ".db3";
+    if (access(info.path.c_str(), R_OK) != 0)
+      throw std::runtime_error("no register file " + info.path +
+                               " (cmake --build build --target bench_registers makes them)");
+    auto floor = std::make_unique<FloorRegister>(info.path);
+    info.objects = floor->QueryInt("SELECT count(*) FROM vodar");
+    info.code_ranges = floor->QueryInt("SELECT count(*) FROM vodar_g33");
+    info.omit_rows = floor->QueryInt("SELECT count(*) FROM omit1532");
+    // Both variants hold the same rows: the mix is drawn once, from the first.
+    if (check_indexes) {
+      std::fprintf(stderr, "kvtbench: drawing the codes of the %s register\n", size.c_str());
+      run.mixes.push_back(DrawCodeMix(*floor, run.today, o.codes, 1532));
+    } else {
+      run.mixes.push_back(run.mixes.back());
+    }
+    run.report.registers.push_back(info);
+    run.floors.push_back(std::move(floor));
+  }
+}
+
+// The whole stack must answer as the floor does, and must have sent the floor's texts.
+std::string VerifyStack(BenchRun& run) {
+  HostStack& stack = *run.stack;
+  for (size_t r = 0; r < run.report.registers.size(); ++r) {
+    stack.UseRegister(run.report.registers[r].path);
+    for (CheckForm form : {CheckForm::kPrefix, CheckForm::kRange})
+      for (CodeKind kind : {CodeKind::kHit, CodeKind::kMiss})
+        for (const std::string& code : run.mixes[r].Of(form, kind))
+          if (stack.CheckCode(code) != (kind == CodeKind::kHit))
+            return "the stack answers differently from the floor for code " + code + " on " +
+                   run.report.registers[r].path;
+    for (CheckForm form : {CheckForm::kPrefix, CheckForm::kRange})
+      for (const std::string& sql : {RegisterCheckSql(form), OmitCheckSql(form)})
+        if (!run.mixes[r].Of(form, CodeKind::kHit).empty() && !stack.HostHasPrepared(sql))
+          return std::string("the module's ") + FormName(form) +
+                 "-form statements differ from the floor's";
+  }
+  return {};
+}
+
+void RegisterBenchmarks(BenchRun& run, const Options& o) {
+  for (size_t r = 0; r < run.report.registers.size(); ++r) {
+    const RegisterInfo& info = run.report.registers[r];
+    for (CheckPath path : {CheckPath::kFloor, CheckPath::kStack}) {
+      if (path == CheckPath::kStack && !run.stack) continue;
+      for (CheckForm form : {CheckForm::kPrefix, CheckForm::kRange}) {
+        // Nothing can index the prefix form: its figures do not depend on the indexes.
+        if (!info.check_indexes && form == CheckForm::kPrefix) continue;
+        for (CodeKind kind : {CodeKind::kHit, CodeKind::kMiss}) {
+          BenchmarkInfo b;
+          b.path = path;
+          b.register_index = r;
+          b.form = form;
+          b.kind = kind;
+          b.codes = run.mixes[r].Of(form, kind).size();
+          b.name = std::string(PathName(path)) + "/" + info.size +
+                   (info.check_indexes ? "" : "-declared") + "/" + FormName(form) + "/" +
+                   KindName(kind);
+          if (b.codes == 0) {
+            b.error = "the register gave no codes of this group";
+            run.report.benchmarks.push_back(b);
+            continue;
+          }
+          run.report.benchmarks.push_back(b);
+          auto* fn = path == CheckPath::kFloor ? FloorBenchmark : StackBenchmark;
+          // A check of the largest register without its check indexes takes a fifth of a
+          // second: one repetition says enough there.
+          const bool slow = !info.check_indexes && info.size == "32000";
+          benchmark::RegisterBenchmark(b.name.c_str(), fn, r, form, kind)
+              ->Unit(benchmark::kMicrosecond)
+              ->MinTime(0.1)
+              ->Repetitions(slow ? 1 : o.repetitions)
+              ->ReportAggregatesOnly(false);
+        }
+      }
+    }
+  }
+}
+
+void MeasureMemory(BenchRun& run, const Options& o) {
+  if (!run.stack || o.memory_checks == 0 || run.report.registers.empty()) return;
+  // The smallest register: the checks themselves, not the database, dominate there.
+  const size_t reg = 0;
+  std::vector<std::string> codes = run.mixes[reg].All();
+  if (codes.empty()) return;
+  HostStack& stack = *run.stack;
+  stack.UseRegister(run.report.registers[reg].path);
+  std::fprintf(stderr, "kvtbench: resident memory over %llu checks on the %s register\n",
+               static_cast<unsigned long long>(o.memory_checks),
+               run.report.registers[reg].label.c_str());
+  for (size_t i = 0; i < 2000; ++i) stack.CheckCode(codes[i % codes.size()]);
+  MemoryInfo& m = run.report.memory;
+  m.register_label = run.report.registers[reg].label;
+  m.checks = o.memory_checks;
+  m.rss_before = ResidentBytes();
+  for (uint64_t i = 0; i < o.memory_checks; ++i) stack.CheckCode(codes[i % codes.size()]);
+  m.rss_after = ResidentBytes();
+  m.measured = true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Google Benchmark's defaults for this program come first, so that the command line
+  // overrides them; then it takes its own flags out of the arguments.
+  std::vector<char*> args = {argv[0]};
+  std::string interleave = "--benchmark_enable_random_interleaving=true";
+  args.push_back(interleave.data());
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    args.push_back(argv[i]);
+  }
+  int count = static_cast<int>(args.size());
+  benchmark::Initialize(&count, args.data());
+
+  Options options;
+  try {
+    options = ParseOptions(count, args.data());
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "kvtbench: %s\n%s", e.what(), kUsage);
+    return 2;
+  }
+
+  BenchRun run;
+  g_run = &run;
+  run.today = FormatDateTimeISO(Now());
+  run.report.today = run.today;
+  run.report.codes_per_group = options.codes;
+  try {
+    for (const std::string& size : options.sizes) AddRegisters(run, options, size);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "kvtbench: %s\n", e.what());
+    return 1;
+  }
+
+  run.stack = std::make_unique<HostStack>(options.registers + "/kvtbench.ini");
+  if (!run.stack->Ready()) {
+    run.report.stack_error = run.stack->Error();
+    run.stack.reset();
+  } else {
+    try {
+      run.report.stack_error = VerifyStack(run);
+    } catch (const std::exception& e) {
+      run.report.stack_error = std::string("a check through the host failed: ") + e.what();
+    }
+    if (!run.report.stack_error.empty()) run.stack.reset();
+  }
+  if (!run.report.stack_error.empty())
+    std::fprintf(stderr, "kvtbench: the whole stack is not measured: %s\n",
+                 run.report.stack_error.c_str());
+
+  RegisterBenchmarks(run, options);
+  Collector collector;
+  benchmark::RunSpecifiedBenchmarks(&collector);
+  try {
+    MeasureMemory(run, options);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "kvtbench: the memory run failed: %s\n", e.what());
+  }
+  run.stack.reset();
+  benchmark::Shutdown();
+
+  run.report.PrintTable(stdout);
+  std::string error;
+  if (!run.report.WriteJson(options.out, &error)) {
+    std::fprintf(stderr, "kvtbench: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("\nFigures written to %s\n", options.out.c_str());
+  return 0;
+}

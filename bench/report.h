@@ -1,0 +1,90 @@
+// What a benchmark run found: the measurements of every benchmark, the comparisons drawn
+// from them (stack over floor, the fixed cost of a check, what the check indexes buy), the
+// resident memory over many checks, and the goals. Written as JSON and as a short table.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bench/check_sql.h"
+#include "bench/codemix.h"
+
+enum class CheckPath { kFloor, kStack };
+
+inline const char* PathName(CheckPath path) {
+  return path == CheckPath::kFloor ? "floor" : "stack";
+}
+
+// A register file of the run.
+struct RegisterInfo {
+  std::string label;  // "8000", "8000 declared"
+  std::string size;   // "tiny", "2000", ...
+  bool check_indexes = true;
+  std::string path;
+  long long objects = 0, code_ranges = 0, omit_rows = 0;
+};
+
+// One benchmark: a path, a register, a form and a kind of code.
+struct BenchmarkInfo {
+  std::string name;  // as registered with Google Benchmark
+  CheckPath path = CheckPath::kFloor;
+  size_t register_index = 0;
+  CheckForm form = CheckForm::kPrefix;
+  CodeKind kind = CodeKind::kHit;
+  size_t codes = 0;  // checks per iteration
+  // Per repetition: time of one iteration in microseconds.
+  std::vector<double> real_us, cpu_us;
+  int64_t iterations = 0;  // of all repetitions together
+  std::string error;
+
+  // One check, in microseconds: the best repetition (interference only ever adds time).
+  double CheckCpuUs() const;
+  double CheckRealUs() const;
+  bool Measured() const { return error.empty() && !cpu_us.empty() && codes > 0; }
+};
+
+struct MemoryInfo {
+  bool measured = false;
+  std::string register_label;
+  uint64_t checks = 0;
+  uint64_t rss_before = 0, rss_after = 0;  // bytes
+};
+
+class Report {
+ public:
+  std::vector<RegisterInfo> registers;
+  std::vector<BenchmarkInfo> benchmarks;
+  MemoryInfo memory;
+  std::string stack_error;  // why the whole stack was not measured ("" when it was)
+  std::string today;
+  size_t codes_per_group = 0;
+
+  BenchmarkInfo* Find(const std::string& name);
+  // Writes the JSON file; false, with *error set, when it cannot.
+  bool WriteJson(const std::string& file, std::string* error) const;
+  // The short table and the goals.
+  void PrintTable(std::FILE* out) const;
+
+ private:
+  struct FormFigures {
+    bool complete = false;
+    double floor_us = 0, stack_us = 0;  // one check, hits and misses weighted equally
+  };
+  const BenchmarkInfo* Lookup(CheckPath path, size_t reg, CheckForm form, CodeKind kind) const;
+  FormFigures Figures(size_t reg, CheckForm form) const;
+  // Index of the register of that size and index variant, or -1.
+  long RegisterOf(const std::string& size, bool check_indexes) const;
+
+  struct Goal {
+    std::string name;
+    double value = 0, limit = 0;
+    bool at_most = true;
+    bool measured = false;
+    std::string unit;
+    bool Met() const { return measured && (at_most ? value <= limit : value >= limit); }
+  };
+  std::vector<Goal> Goals() const;
+};
