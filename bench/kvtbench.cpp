@@ -4,9 +4,11 @@
 // registers of several sizes with and without the check indexes. Writes the figures as JSON
 // and prints a short table with the goals.
 //
-// Every benchmark runs one group of codes (form x hit/miss) per iteration, on the same codes
-// for the floor and the stack; the repetitions of all benchmarks run interleaved at random,
-// so that a slow spell of the machine does not fall on one side only.
+// Every benchmark is one group of codes (a register, a form, hits or misses). Each iteration
+// runs the group through the floor and through the stack in two blocks, each timed on the
+// thread's CPU clock, the first side alternating: both sides meet the same state of the
+// machine, and time the thread spends descheduled counts for neither. The repetitions of all
+// benchmarks run interleaved at random.
 
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -15,7 +17,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -48,6 +52,10 @@ const char kUsage[] =
     "  --codes N            codes per group (form x hit/miss; default 12)\n"
     "  --memory-checks N    checks of the resident-memory run (default 100000; 0 skips it)\n"
     "  --repetitions N      repetitions of each benchmark (default 3)\n"
+    "  --profile N          only run N checks through the whole stack on the first register\n"
+    "                       of --sizes, then stop (for perf or valgrind; --path floor for the\n"
+    "                       floor's)\n"
+    "  --path PATH          what --profile runs: stack (default) or floor\n"
     "  --benchmark_...      Google Benchmark's own flags (for example --benchmark_filter)\n";
 
 struct Options {
@@ -57,6 +65,8 @@ struct Options {
   size_t codes = 12;
   uint64_t memory_checks = 100000;
   int repetitions = 3;
+  uint64_t profile_checks = 0;  // --profile: 0 runs the benchmarks
+  CheckPath profile_path = CheckPath::kStack;
 };
 
 struct UsageError : std::runtime_error {
@@ -106,6 +116,14 @@ Options ParseOptions(int argc, char** argv) {
     } else if (arg == "--repetitions") {
       o.repetitions = static_cast<int>(Number(arg, value(), 100));
       if (o.repetitions == 0) throw UsageError("--repetitions takes at least 1");
+    } else if (arg == "--profile") {
+      o.profile_checks = Number(arg, value(), 100000000);
+      if (o.profile_checks == 0) throw UsageError("--profile takes at least 1");
+    } else if (arg == "--path") {
+      const std::string path = value();
+      if (path != "stack" && path != "floor")
+        throw UsageError("--path takes stack or floor, not '" + path + "'");
+      o.profile_path = path == "stack" ? CheckPath::kStack : CheckPath::kFloor;
     } else {
       throw UsageError("unknown argument '" + arg + "'");
     }
@@ -144,69 +162,121 @@ class Collector : public benchmark::BenchmarkReporter {
       if (b == nullptr) continue;
       if (r.error_occurred) {
         b->error = r.error_message;
-        std::fprintf(stderr, "  %-40s error: %s\n", b->name.c_str(), r.error_message.c_str());
+        std::fprintf(stderr, "  %-28s error: %s\n", b->name.c_str(), r.error_message.c_str());
         continue;
       }
-      // The benchmarks report in microseconds.
-      b->real_us.push_back(r.GetAdjustedRealTime());
-      b->cpu_us.push_back(r.GetAdjustedCPUTime());
+      auto counter = [&](const char* name) {
+        auto it = r.counters.find(name);
+        return it == r.counters.end() ? -1.0 : it->second.value;
+      };
+      // Per iteration (the counters are averaged over the iterations), in microseconds.
+      b->floor_cpu_us.push_back(counter("floor_cpu_us"));
+      b->floor_real_us.push_back(counter("floor_real_us"));
+      if (counter("stack_cpu_us") >= 0) {
+        b->stack_cpu_us.push_back(counter("stack_cpu_us"));
+        b->stack_real_us.push_back(counter("stack_real_us"));
+      }
       b->iterations += r.iterations;
-      std::fprintf(stderr, "  %-40s %10.1f us a check (%lld iterations)\n", b->name.c_str(),
-                   r.GetAdjustedCPUTime() / static_cast<double>(b->codes),
+      const double n = static_cast<double>(b->codes);
+      std::fprintf(stderr, "  %-28s floor %10.1f us  stack %10.1f us a check (%lld iterations)\n",
+                   b->name.c_str(), counter("floor_cpu_us") / n, counter("stack_cpu_us") / n,
                    static_cast<long long>(r.iterations));
     }
   }
 };
 
-// Runs the group's codes once, untimed, as long as that takes less than a fifth of a
-// second: the connection's page cache then holds what the timed iterations read (the stack
-// reopens the register when another file was served before). The first check always runs:
-// it also verifies the answer and lets the host open the file and prepare the statements.
-template <class Check>
-bool WarmUp(benchmark::State& state, const std::vector<std::string>& codes, bool expect,
-            Check check) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
-  for (const std::string& code : codes) {
-    if (check(code) != expect) {
-      state.SkipWithError(("unexpected answer for code " + code).c_str());
+double ThreadCpuUs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
+}
+
+double RealUs() {
+  return std::chrono::duration<double, std::micro>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// One side of a benchmark: a way to check a code, and the time it took.
+struct Side {
+  std::function<bool(const std::string&)> check;
+  double cpu_us = 0, real_us = 0;
+
+  // Runs every code once; false, with *error set, on a wrong answer or an error.
+  bool Block(const std::vector<std::string>& codes, bool expect, std::string* error) {
+    const double cpu0 = ThreadCpuUs(), real0 = RealUs();
+    bool ok = Run(codes, expect, codes.size(), error);
+    cpu_us += ThreadCpuUs() - cpu0;
+    real_us += RealUs() - real0;
+    return ok;
+  }
+  // Untimed: the codes once, as long as that takes less than a fifth of a second. The
+  // connection's page cache then holds what the timed blocks read (the stack reopens the
+  // register when another file was served before). The first check always runs: it lets
+  // the host open the file and prepare the statements.
+  bool WarmUp(const std::vector<std::string>& codes, bool expect, std::string* error) {
+    const double until = RealUs() + 200000;
+    for (size_t i = 0; i < codes.size(); ++i) {
+      if (!Run({codes[i]}, expect, 1, error)) return false;
+      if (RealUs() > until) break;
+    }
+    return true;
+  }
+
+ private:
+  bool Run(const std::vector<std::string>& codes, bool expect, size_t count, std::string* error) {
+    try {
+      for (size_t i = 0; i < count; ++i)
+        if (check(codes[i]) != expect) {
+          *error = "unexpected answer for code " + codes[i];
+          return false;
+        }
+    } catch (const std::exception& e) {
+      *error = e.what();
       return false;
     }
-    if (std::chrono::steady_clock::now() > until) break;
+    return true;
   }
-  return true;
-}
+};
 
-void FloorBenchmark(benchmark::State& state, size_t reg, CheckForm form, CodeKind kind) {
+void PairedBenchmark(benchmark::State& state, size_t reg, CheckForm form, CodeKind kind) {
   FloorRegister& floor = *g_run->floors[reg];
+  HostStack* stack = g_run->stack.get();
   const std::vector<std::string>& codes = g_run->mixes[reg].Of(form, kind);
+  const bool expect = kind == CodeKind::kHit;
   const std::string& today = g_run->today;
-  const bool expect = kind == CodeKind::kHit;
-  auto check = [&](const std::string& code) { return floor.CheckCode(code, today); };
-  if (!WarmUp(state, codes, expect, check)) return;
-  for (auto _ : state) {
-    for (const std::string& code : codes) {
-      if (check(code) != expect) {
-        state.SkipWithError(("unexpected answer for code " + code).c_str());
-        break;
-      }
-    }
+  Side sides[2];
+  sides[0].check = [&](const std::string& code) { return floor.CheckCode(code, today); };
+  if (stack) {
+    stack->UseRegister(g_run->report.registers[reg].path);
+    sides[1].check = [stack](const std::string& code) { return stack->CheckCode(code); };
   }
-}
-
-void StackBenchmark(benchmark::State& state, size_t reg, CheckForm form, CodeKind kind) {
-  HostStack& stack = *g_run->stack;
-  stack.UseRegister(g_run->report.registers[reg].path);
-  const std::vector<std::string>& codes = g_run->mixes[reg].Of(form, kind);
-  const bool expect = kind == CodeKind::kHit;
-  auto check = [&](const std::string& code) { return stack.CheckCode(code); };
-  if (!WarmUp(state, codes, expect, check)) return;
+  const int count = stack ? 2 : 1;
+  std::string error;
+  for (int s = 0; s < count; ++s)
+    if (!sides[s].WarmUp(codes, expect, &error)) {
+      state.SkipWithError(error.c_str());
+      return;
+    }
+  size_t n = 0;
   for (auto _ : state) {
-    for (const std::string& code : codes) {
-      if (check(code) != expect) {
-        state.SkipWithError(("unexpected answer for code " + code).c_str());
+    // Which side comes first alternates.
+    const int first = static_cast<int>(n++ % static_cast<size_t>(count));
+    for (int k = 0; k < count; ++k) {
+      Side& side = sides[(first + k) % count];
+      if (!side.Block(codes, expect, &error)) {
+        state.SkipWithError(error.c_str());
         break;
       }
     }
+    if (!error.empty()) break;
+  }
+  using benchmark::Counter;
+  state.counters["floor_cpu_us"] = Counter(sides[0].cpu_us, Counter::kAvgIterations);
+  state.counters["floor_real_us"] = Counter(sides[0].real_us, Counter::kAvgIterations);
+  if (stack) {
+    state.counters["stack_cpu_us"] = Counter(sides[1].cpu_us, Counter::kAvgIterations);
+    state.counters["stack_real_us"] = Counter(sides[1].real_us, Counter::kAvgIterations);
   }
 }
 
@@ -260,37 +330,28 @@ std::string VerifyStack(BenchRun& run) {
 void RegisterBenchmarks(BenchRun& run, const Options& o) {
   for (size_t r = 0; r < run.report.registers.size(); ++r) {
     const RegisterInfo& info = run.report.registers[r];
-    for (CheckPath path : {CheckPath::kFloor, CheckPath::kStack}) {
-      if (path == CheckPath::kStack && !run.stack) continue;
-      for (CheckForm form : {CheckForm::kPrefix, CheckForm::kRange}) {
-        // Nothing can index the prefix form: its figures do not depend on the indexes.
-        if (!info.check_indexes && form == CheckForm::kPrefix) continue;
-        for (CodeKind kind : {CodeKind::kHit, CodeKind::kMiss}) {
-          BenchmarkInfo b;
-          b.path = path;
-          b.register_index = r;
-          b.form = form;
-          b.kind = kind;
-          b.codes = run.mixes[r].Of(form, kind).size();
-          b.name = std::string(PathName(path)) + "/" + info.size +
-                   (info.check_indexes ? "" : "-declared") + "/" + FormName(form) + "/" +
-                   KindName(kind);
-          if (b.codes == 0) {
-            b.error = "the register gave no codes of this group";
-            run.report.benchmarks.push_back(b);
-            continue;
-          }
-          run.report.benchmarks.push_back(b);
-          auto* fn = path == CheckPath::kFloor ? FloorBenchmark : StackBenchmark;
-          // A check of the largest register without its check indexes takes a fifth of a
-          // second: one repetition says enough there.
-          const bool slow = !info.check_indexes && info.size == "32000";
-          benchmark::RegisterBenchmark(b.name.c_str(), fn, r, form, kind)
-              ->Unit(benchmark::kMicrosecond)
-              ->MinTime(0.1)
-              ->Repetitions(slow ? 1 : o.repetitions)
-              ->ReportAggregatesOnly(false);
-        }
+    for (CheckForm form : {CheckForm::kPrefix, CheckForm::kRange}) {
+      // Nothing can index the prefix form: its figures do not depend on the indexes.
+      if (!info.check_indexes && form == CheckForm::kPrefix) continue;
+      for (CodeKind kind : {CodeKind::kHit, CodeKind::kMiss}) {
+        BenchmarkInfo b;
+        b.register_index = r;
+        b.form = form;
+        b.kind = kind;
+        b.codes = run.mixes[r].Of(form, kind).size();
+        b.name = info.size + (info.check_indexes ? "" : "-declared") + "/" + FormName(form) + "/" +
+                 KindName(kind);
+        if (b.codes == 0) b.error = "the register gave no codes of this group";
+        run.report.benchmarks.push_back(b);
+        if (b.codes == 0) continue;
+        // A check of the largest register without its check indexes takes a fifth of a
+        // second: one repetition says enough there.
+        const bool slow = !info.check_indexes && info.size == "32000";
+        benchmark::RegisterBenchmark(b.name.c_str(), PairedBenchmark, r, form, kind)
+            ->Unit(benchmark::kMicrosecond)
+            ->MinTime(0.2)
+            ->Repetitions(slow ? 1 : o.repetitions)
+            ->ReportAggregatesOnly(false);
       }
     }
   }
@@ -315,6 +376,27 @@ void MeasureMemory(BenchRun& run, const Options& o) {
   for (uint64_t i = 0; i < o.memory_checks; ++i) stack.CheckCode(codes[i % codes.size()]);
   m.rss_after = ResidentBytes();
   m.measured = true;
+}
+
+// --profile: checks of the first register's whole mix, nothing else; answers the exit code.
+int Profile(BenchRun& run, const Options& o) {
+  std::vector<std::string> codes = run.mixes[0].All();
+  if (codes.empty()) {
+    std::fprintf(stderr, "kvtbench: the register gave no codes\n");
+    return 1;
+  }
+  size_t found = 0;
+  if (o.profile_path == CheckPath::kStack) {
+    if (!run.stack) return 1;
+    run.stack->UseRegister(run.report.registers[0].path);
+    for (uint64_t i = 0; i < o.profile_checks; ++i)
+      found += run.stack->CheckCode(codes[i % codes.size()]);
+  } else {
+    for (uint64_t i = 0; i < o.profile_checks; ++i)
+      found += run.floors[0]->CheckCode(codes[i % codes.size()], run.today);
+  }
+  std::printf("%llu checks, %zu found\n", static_cast<unsigned long long>(o.profile_checks), found);
+  return 0;
 }
 
 }  // namespace
@@ -370,6 +452,12 @@ int main(int argc, char** argv) {
   if (!run.report.stack_error.empty())
     std::fprintf(stderr, "kvtbench: the whole stack is not measured: %s\n",
                  run.report.stack_error.c_str());
+
+  if (options.profile_checks > 0) {
+    const int rc = Profile(run, options);
+    run.stack.reset();
+    return rc;
+  }
 
   RegisterBenchmarks(run, options);
   Collector collector;

@@ -58,12 +58,19 @@ constexpr CheckForm kForms[] = {CheckForm::kPrefix, CheckForm::kRange};
 
 }  // namespace
 
-double BenchmarkInfo::CheckCpuUs() const {
-  return codes ? Min(cpu_us) / static_cast<double>(codes) : 0;
+double BenchmarkInfo::CheckUs(CheckPath path) const {
+  const std::vector<double>& v = path == CheckPath::kFloor ? floor_cpu_us : stack_cpu_us;
+  return codes ? Min(v) / static_cast<double>(codes) : 0;
 }
 
-double BenchmarkInfo::CheckRealUs() const {
-  return codes ? Min(real_us) / static_cast<double>(codes) : 0;
+double BenchmarkInfo::CheckRealUs(CheckPath path) const {
+  const std::vector<double>& v = path == CheckPath::kFloor ? floor_real_us : stack_real_us;
+  return codes ? Min(v) / static_cast<double>(codes) : 0;
+}
+
+bool BenchmarkInfo::Measured(CheckPath path) const {
+  const std::vector<double>& v = path == CheckPath::kFloor ? floor_cpu_us : stack_cpu_us;
+  return error.empty() && codes > 0 && !v.empty();
 }
 
 BenchmarkInfo* Report::Find(const std::string& name) {
@@ -75,9 +82,7 @@ BenchmarkInfo* Report::Find(const std::string& name) {
 const BenchmarkInfo* Report::Lookup(CheckPath path, size_t reg, CheckForm form,
                                     CodeKind kind) const {
   for (const BenchmarkInfo& b : benchmarks)
-    if (b.path == path && b.register_index == reg && b.form == form && b.kind == kind &&
-        b.Measured())
-      return &b;
+    if (b.register_index == reg && b.form == form && b.kind == kind && b.Measured(path)) return &b;
   return nullptr;
 }
 
@@ -90,8 +95,10 @@ Report::FormFigures Report::Figures(size_t reg, CheckForm form) const {
       if (!parts[static_cast<int>(path)][static_cast<int>(kind)]) return f;
     }
   f.complete = true;
-  f.floor_us = (parts[0][0]->CheckCpuUs() + parts[0][1]->CheckCpuUs()) / 2;
-  f.stack_us = (parts[1][0]->CheckCpuUs() + parts[1][1]->CheckCpuUs()) / 2;
+  f.floor_us =
+      (parts[0][0]->CheckUs(CheckPath::kFloor) + parts[0][1]->CheckUs(CheckPath::kFloor)) / 2;
+  f.stack_us =
+      (parts[1][0]->CheckUs(CheckPath::kStack) + parts[1][1]->CheckUs(CheckPath::kStack)) / 2;
   return f;
 }
 
@@ -175,7 +182,8 @@ bool Report::WriteJson(const std::string& file, std::string* error) const {
   j << "{\n";
   j << "  \"today\": " << JsonText(today) << ",\n";
   j << "  \"codes_per_group\": " << codes_per_group << ",\n";
-  j << "  \"time\": \"thread CPU time of one check in microseconds, best of the repetitions\",\n";
+  j << "  \"time\": \"thread CPU time of one check in microseconds, best of the repetitions; "
+       "floor and stack measured in alternating blocks of the same codes\",\n";
   j << "  \"stack_error\": " << (stack_error.empty() ? "null" : JsonText(stack_error)) << ",\n";
   j << "  \"registers\": [\n";
   for (size_t i = 0; i < registers.size(); ++i) {
@@ -188,15 +196,18 @@ bool Report::WriteJson(const std::string& file, std::string* error) const {
   j << "  ],\n  \"benchmarks\": [\n";
   for (size_t i = 0; i < benchmarks.size(); ++i) {
     const BenchmarkInfo& b = benchmarks[i];
-    j << "    {\"name\": " << JsonText(b.name) << ", \"path\": \"" << PathName(b.path)
-      << "\", \"register\": " << JsonText(registers[b.register_index].label) << ", \"form\": \""
+    j << "    {\"name\": " << JsonText(b.name)
+      << ", \"register\": " << JsonText(registers[b.register_index].label) << ", \"form\": \""
       << FormName(b.form) << "\", \"kind\": \"" << KindName(b.kind) << "\", \"codes\": " << b.codes
       << ", \"iterations\": " << b.iterations;
-    if (b.Measured())
-      j << ", \"check_cpu_us\": " << JsonNumber(b.CheckCpuUs())
-        << ", \"check_real_us\": " << JsonNumber(b.CheckRealUs())
-        << ", \"iteration_cpu_us\": " << JsonList(b.cpu_us)
-        << ", \"iteration_real_us\": " << JsonList(b.real_us);
+    for (CheckPath path : {CheckPath::kFloor, CheckPath::kStack}) {
+      if (!b.Measured(path)) continue;
+      const bool floor = path == CheckPath::kFloor;
+      j << ", \"" << PathName(path) << "\": {\"check_cpu_us\": " << JsonNumber(b.CheckUs(path))
+        << ", \"check_real_us\": " << JsonNumber(b.CheckRealUs(path))
+        << ", \"block_cpu_us\": " << JsonList(floor ? b.floor_cpu_us : b.stack_cpu_us)
+        << ", \"block_real_us\": " << JsonList(floor ? b.floor_real_us : b.stack_real_us) << "}";
+    }
     if (!b.error.empty()) j << ", \"error\": " << JsonText(b.error);
     j << "}" << (i + 1 < benchmarks.size() ? "," : "") << "\n";
   }
@@ -256,8 +267,8 @@ void Report::PrintTable(std::FILE* out) const {
   auto ratio = [&](size_t r, CheckForm form, CodeKind kind) {
     const BenchmarkInfo* floor = Lookup(CheckPath::kFloor, r, form, kind);
     const BenchmarkInfo* stack = Lookup(CheckPath::kStack, r, form, kind);
-    return floor && stack && floor->CheckCpuUs() > 0 ? stack->CheckCpuUs() / floor->CheckCpuUs()
-                                                     : 0.0;
+    if (!floor || !stack || floor->CheckUs(CheckPath::kFloor) <= 0) return 0.0;
+    return stack->CheckUs(CheckPath::kStack) / floor->CheckUs(CheckPath::kFloor);
   };
   for (size_t r = 0; r < registers.size(); ++r)
     for (CheckForm form : kForms) {
@@ -268,8 +279,9 @@ void Report::PrintTable(std::FILE* out) const {
         const BenchmarkInfo* miss = Lookup(CheckPath::kFloor, r, form, CodeKind::kMiss);
         if (!hit || !miss) continue;
         std::fprintf(out, "%-16s %-7s %11.1f %11s %11s %11s %9s %9s\n", registers[r].label.c_str(),
-                     FormName(form), (hit->CheckCpuUs() + miss->CheckCpuUs()) / 2, "-", "-", "-",
-                     "-", "-");
+                     FormName(form),
+                     (hit->CheckUs(CheckPath::kFloor) + miss->CheckUs(CheckPath::kFloor)) / 2, "-",
+                     "-", "-", "-", "-");
         continue;
       }
       std::fprintf(out, "%-16s %-7s %11.1f %11.1f %11.1f %10.3fx %8.3fx %8.3fx\n",

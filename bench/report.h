@@ -27,23 +27,25 @@ struct RegisterInfo {
   long long objects = 0, code_ranges = 0, omit_rows = 0;
 };
 
-// One benchmark: a path, a register, a form and a kind of code.
+// One benchmark: a group of codes (a register, a form, hits or misses). Every iteration runs
+// the group through the floor and through the whole stack, one block after the other (which
+// comes first alternates), each block timed on the thread's CPU clock: both sides meet the
+// same state of the machine.
 struct BenchmarkInfo {
   std::string name;  // as registered with Google Benchmark
-  CheckPath path = CheckPath::kFloor;
   size_t register_index = 0;
   CheckForm form = CheckForm::kPrefix;
   CodeKind kind = CodeKind::kHit;
-  size_t codes = 0;  // checks per iteration
-  // Per repetition: time of one iteration in microseconds.
-  std::vector<double> real_us, cpu_us;
+  size_t codes = 0;  // checks per block
+  // Per repetition: one block of each side, in microseconds.
+  std::vector<double> floor_cpu_us, stack_cpu_us, floor_real_us, stack_real_us;
   int64_t iterations = 0;  // of all repetitions together
   std::string error;
 
-  // One check, in microseconds: the best repetition (interference only ever adds time).
-  double CheckCpuUs() const;
-  double CheckRealUs() const;
-  bool Measured() const { return error.empty() && !cpu_us.empty() && codes > 0; }
+  // One check in microseconds: the best repetition (interference only ever adds time).
+  double CheckUs(CheckPath path) const;
+  double CheckRealUs(CheckPath path) const;
+  bool Measured(CheckPath path) const;
 };
 
 struct MemoryInfo {
@@ -73,6 +75,7 @@ class Report {
     bool complete = false;
     double floor_us = 0, stack_us = 0;  // one check, hits and misses weighted equally
   };
+  // The measured group of a register, form and kind (for `path`), or null.
   const BenchmarkInfo* Lookup(CheckPath path, size_t reg, CheckForm form, CodeKind kind) const;
   FormFigures Figures(size_t reg, CheckForm form) const;
   // Index of the register of that size and index variant, or -1.
