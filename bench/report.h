@@ -28,9 +28,8 @@ struct RegisterInfo {
 };
 
 // One benchmark: a group of codes (a register, a form, hits or misses). Every iteration runs
-// the group through the floor and through the whole stack, one block after the other (which
-// comes first alternates), each block timed on the thread's CPU clock: both sides meet the
-// same state of the machine.
+// the group through the floor and through the whole stack in blocks, A B B A, each block
+// timed on the thread's CPU clock: both sides meet the same state of the machine.
 struct BenchmarkInfo {
   std::string name;  // as registered with Google Benchmark
   size_t register_index = 0;
