@@ -88,6 +88,42 @@ class RowReader {
   long long max_rowid_ = 0;
 };
 
+// Whether any row in force, or any order-1532 row, has a range that meets the codes a code
+// (or a leading part: all codes that begin with it) stands for; answered by the check
+// indexes (or the table, without them).
+class OverlapProbe {
+ public:
+  OverlapProbe(FloorRegister& floor, const std::string& today) : db_(floor.Handle()) {
+    if (sqlite3_prepare_v2(db_,
+                           "SELECT EXISTS(SELECT 1 FROM vodar_g33 WHERE G33MAX10 >= ?1 AND "
+                           "G33MIN10 <= ?2 AND DATEEND >= ?3) OR EXISTS(SELECT 1 FROM omit1532 "
+                           "WHERE G33MAX10 >= ?1 AND G33MIN10 <= ?2)",
+                           -1, &st_, nullptr) != SQLITE_OK)
+      throw std::runtime_error(sqlite3_errmsg(db_));
+    sqlite3_bind_text(st_, 3, today.c_str(), -1, SQLITE_TRANSIENT);
+  }
+  ~OverlapProbe() { sqlite3_finalize(st_); }
+  OverlapProbe(const OverlapProbe&) = delete;
+  OverlapProbe& operator=(const OverlapProbe&) = delete;
+
+  bool Overlaps(const std::string& code) {
+    std::string lo = code, hi = code;
+    if (lo.size() < kFullCodeLength) {
+      lo.resize(kFullCodeLength, '0');
+      hi.resize(kFullCodeLength, '9');
+    }
+    sqlite3_bind_text(st_, 1, lo.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(st_, 2, hi.c_str(), -1, SQLITE_TRANSIENT);
+    const bool overlaps = sqlite3_step(st_) != SQLITE_ROW || sqlite3_column_int(st_, 0) != 0;
+    sqlite3_reset(st_);
+    return overlaps;
+  }
+
+ private:
+  sqlite3* db_;
+  sqlite3_stmt* st_ = nullptr;
+};
+
 // A leading part of a row's lower bound: 4, 6, 8 or 9 digits, never the whole ten.
 std::string LeadingPart(Rng& rng, const std::string& g33min) {
   static constexpr size_t kLengths[] = {4, 6, 8, 9};
@@ -114,8 +150,9 @@ CodeMix DrawCodeMix(FloorRegister& floor, const std::string& today, size_t per_g
                     uint64_t seed) {
   CodeMix mix;
   RowReader rows(floor);
+  OverlapProbe probe(floor, today);
   // Enough attempts for sparse groups, bounded so that a register without misses ends.
-  const size_t max_attempts = per_group * 400;
+  const size_t max_attempts = per_group * 2000;
   for (CheckForm form : {CheckForm::kPrefix, CheckForm::kRange}) {
     for (CodeKind kind : {CodeKind::kHit, CodeKind::kMiss}) {
       Rng rng(seed + static_cast<uint64_t>(form) * 2 + static_cast<uint64_t>(kind));
@@ -125,25 +162,42 @@ CodeMix DrawCodeMix(FloorRegister& floor, const std::string& today, size_t per_g
       for (size_t attempt = 0; attempt < max_attempts && out.size() < per_group; ++attempt) {
         RangeRow row;
         if (!rows.Random(rng, today, row)) continue;
-        // Hits come from rows in force; misses from expired rows, or from just below a range.
         std::string code;
-        const bool below = !want_hit && attempt % 2 == 1;
-        if (want_hit != row.in_force && !below) continue;
-        if (form == CheckForm::kRange) {
-          const uint64_t lo = CodeNumber(row.g33min10), hi = CodeNumber(row.g33max10);
-          if (below) {
-            if (lo == 0) continue;
-            code = CodeText(lo - 1);
-          } else {
+        if (want_hit) {
+          // A code inside the range of a row in force, or a leading part of its lower bound.
+          if (!row.in_force) continue;
+          if (form == CheckForm::kRange) {
+            const uint64_t lo = CodeNumber(row.g33min10), hi = CodeNumber(row.g33max10);
             code = CodeText(lo + rng.Below(hi - lo + 1));
+          } else {
+            code = LeadingPart(rng, row.g33min);
           }
         } else {
-          code = LeadingPart(rng, row.g33min);
-          if (below) {
-            // The leading part just below: its last digit one lower.
-            if (code.empty() || code.back() == '0') continue;
-            code.back() = static_cast<char>(code.back() - 1);
+          // A code inside an expired row's range, or just below or just above a range; in
+          // the prefix form its leading 9, 8 or 6 digits.
+          const uint64_t lo = CodeNumber(row.g33min10), hi = CodeNumber(row.g33max10);
+          switch (attempt % 3) {
+            case 0:
+              if (row.in_force) continue;
+              code = CodeText(lo + rng.Below(hi - lo + 1));
+              break;
+            case 1:
+              if (lo == 0) continue;
+              code = CodeText(lo - 1);
+              break;
+            default:
+              if (hi >= 9999999999ull) continue;
+              code = CodeText(hi + 1);
+              break;
           }
+          if (form == CheckForm::kPrefix) {
+            static constexpr size_t kLengths[] = {9, 8, 6};
+            code.resize(kLengths[rng.Below(3)]);
+          }
+          // Most such codes still meet a row in force: the index answers that cheaply, and
+          // only the others are asked the way the module asks (a prefix-form miss reads
+          // the whole table).
+          if (probe.Overlaps(code)) continue;
         }
         if (FormOf(code) != form || seen.count(code)) continue;
         if (floor.CheckCode(code, today) != want_hit) continue;

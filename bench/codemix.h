@@ -2,10 +2,11 @@
 // and sorted by what the floor answers for them today:
 //
 //   range form, hit    a ten-digit code inside the range of a row in force
-//   range form, miss   a ten-digit code inside the range of an expired row, or just below a
-//                      range, that no row in force and no order-1532 row covers
+//   range form, miss   a ten-digit code inside the range of an expired row, or just below or
+//                      just above a range, that no row in force and no order-1532 row covers
 //   prefix form, hit   a leading part (4, 6, 8 or 9 digits) of a bound of a row in force
-//   prefix form, miss  such a leading part of an expired row that nothing in force overlaps
+//   prefix form, miss  the leading 9, 8 or 6 digits of such a miss, when nothing in force
+//                      and nothing on the order-1532 list overlaps them
 //
 // The same file and day give the same codes, so every path of a run sees the same mix.
 #pragma once

@@ -43,12 +43,14 @@ void FloorRegister::Prepare(Statement& s, const std::string& sql) {
   s.today = sqlite3_bind_parameter_index(s.handle, ":TODAY");
 }
 
-bool FloorRegister::Run(Statement& s, std::string_view code, std::string_view today) {
+bool FloorRegister::Run(Statement& s, const std::string& code, const std::string& today) {
   sqlite3_stmt* st = s.handle;
-  sqlite3_bind_text(st, s.g33, code.data(), static_cast<int>(code.size()), SQLITE_STATIC);
+  // Texts are bound in place with their terminator (length -1): SQLite then knows them to be
+  // terminated and never copies them to read them as C strings, as substr() does on every
+  // row. Given a length instead, it would make a terminated copy at each use.
+  sqlite3_bind_text(st, s.g33, code.c_str(), -1, SQLITE_STATIC);
   if (s.g33len) sqlite3_bind_int64(st, s.g33len, static_cast<sqlite3_int64>(code.size()));
-  if (s.today)
-    sqlite3_bind_text(st, s.today, today.data(), static_cast<int>(today.size()), SQLITE_STATIC);
+  if (s.today) sqlite3_bind_text(st, s.today, today.c_str(), -1, SQLITE_STATIC);
   const int rc = sqlite3_step(st);
   const bool found = rc == SQLITE_ROW && sqlite3_column_int(st, 0) == 1;
   sqlite3_reset(st);
@@ -56,15 +58,16 @@ bool FloorRegister::Run(Statement& s, std::string_view code, std::string_view to
   return found;
 }
 
-bool FloorRegister::CheckRegister(std::string_view code, std::string_view today) {
+bool FloorRegister::CheckRegister(const std::string& code, const std::string& today) {
   return Run(register_[static_cast<int>(FormOf(code))], code, today);
 }
 
-bool FloorRegister::CheckOmit(std::string_view code) {
-  return Run(omit_[static_cast<int>(FormOf(code))], code, {});
+bool FloorRegister::CheckOmit(const std::string& code) {
+  static const std::string kNone;
+  return Run(omit_[static_cast<int>(FormOf(code))], code, kNone);
 }
 
-bool FloorRegister::CheckCode(std::string_view code, std::string_view today) {
+bool FloorRegister::CheckCode(const std::string& code, const std::string& today) {
   const bool registered = CheckRegister(code, today);
   const bool omitted = CheckOmit(code);
   return registered || omitted;

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 
 #include "bench/check_sql.h"
 
@@ -21,9 +20,9 @@ class FloorRegister {
 
   // What CheckCode answers: the register check (rows in force at `today`, a date-time text
   // "YYYY-MM-DD HH:MM:SS" as the host binds it), then the order-1532 check, both every time.
-  bool CheckCode(std::string_view code, std::string_view today);
-  bool CheckRegister(std::string_view code, std::string_view today);
-  bool CheckOmit(std::string_view code);
+  bool CheckCode(const std::string& code, const std::string& today);
+  bool CheckRegister(const std::string& code, const std::string& today);
+  bool CheckOmit(const std::string& code);
 
   sqlite3* Handle() const { return db_; }
   // One integer answered by `sql` (for drawing the code mix).
@@ -36,7 +35,7 @@ class FloorRegister {
   };
   void Prepare(Statement& s, const std::string& sql);
   void Close();
-  bool Run(Statement& s, std::string_view code, std::string_view today);
+  bool Run(Statement& s, const std::string& code, const std::string& today);
 
   std::string path_;
   sqlite3* db_ = nullptr;

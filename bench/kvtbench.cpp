@@ -303,6 +303,13 @@ void AddRegisters(BenchRun& run, const Options& o, const std::string& size) {
     if (check_indexes) {
       std::fprintf(stderr, "kvtbench: drawing the codes of the %s register\n", size.c_str());
       run.mixes.push_back(DrawCodeMix(*floor, run.today, o.codes, 1532));
+      const CodeMix& mix = run.mixes.back();
+      std::fprintf(
+          stderr, "kvtbench:   prefix form %zu hits, %zu misses; range form %zu hits, %zu misses\n",
+          mix.Of(CheckForm::kPrefix, CodeKind::kHit).size(),
+          mix.Of(CheckForm::kPrefix, CodeKind::kMiss).size(),
+          mix.Of(CheckForm::kRange, CodeKind::kHit).size(),
+          mix.Of(CheckForm::kRange, CodeKind::kMiss).size());
     } else {
       run.mixes.push_back(run.mixes.back());
     }
@@ -441,7 +448,8 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  run.stack = std::make_unique<HostStack>(options.registers + "/kvtbench.ini");
+  run.stack = std::make_unique<HostStack>(options.registers + "/kvtbench.ini",
+                                          run.report.registers.front().path);
   if (!run.stack->Ready()) {
     run.report.stack_error = run.stack->Error();
     run.stack.reset();

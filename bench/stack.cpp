@@ -20,8 +20,9 @@ namespace {
 constexpr char16_t kRegisterDatabase[] = u"ТРОИС";
 }  // namespace
 
-HostStack::HostStack(const std::string& settings_path)
+HostStack::HostStack(const std::string& settings_path, const std::string& register_file)
     : server_(MakeObject<THostServer>(settings_path)), python_(std::make_unique<PythonRuntime>()) {
+  server_->Settings().SetSqliteFileOverride(register_file);
   SetExportedServer(server_.Get());
   if (!python_->Start({"kvtbench"}, &error_)) {
     error_ = "cannot start Python: " + error_;

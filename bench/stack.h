@@ -16,8 +16,9 @@ class PythonRuntime;
 
 class HostStack {
  public:
-  // Starts the host with its own settings file. Check Ready() (and Error()) afterwards.
-  explicit HostStack(const std::string& settings_path);
+  // Starts the host with its own settings file, serving `register_file` as the register (as
+  // kvthost --db does). Check Ready() (and Error()) afterwards.
+  HostStack(const std::string& settings_path, const std::string& register_file);
   // Stops the server (the module hears STOPSERVER) and finalises Python, as kvthost does.
   ~HostStack();
   HostStack(const HostStack&) = delete;
@@ -26,7 +27,7 @@ class HostStack {
   bool Ready() const { return manager_ != nullptr; }
   const std::string& Error() const { return error_; }
 
-  // Serves `file` as the register for the following checks (as kvthost --db does).
+  // Serves `file` as the register for the following checks.
   void UseRegister(const std::string& file);
   // The manager's CheckCode for a code; raises what the module raises.
   bool CheckCode(std::string_view code);
