@@ -7,8 +7,8 @@
 // Every benchmark is one group of codes (a register, a form, hits or misses). Each iteration
 // runs the group through the floor and through the stack in blocks (A B B A), each timed on
 // the thread's CPU clock: both sides meet the same state of the machine, and time the thread
-// spends descheduled counts for neither. The repetitions of all
-// benchmarks run interleaved at random.
+// spends descheduled counts for neither. The repetitions of all benchmarks run interleaved
+// at random.
 
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -131,6 +131,14 @@ Options ParseOptions(int argc, char** argv) {
   }
   if (o.out.empty()) o.out = o.registers + "/results.json";
   return o;
+}
+
+// The machine's load averages over 1, 5 and 15 minutes ("" when unknown).
+std::string LoadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string one, five, fifteen;
+  in >> one >> five >> fifteen;
+  return in ? one + " " + five + " " + fifteen : std::string();
 }
 
 // Resident size of this process in bytes.
@@ -377,9 +385,14 @@ void RegisterBenchmarks(BenchRun& run, const Options& o) {
 }
 
 void MeasureMemory(BenchRun& run, const Options& o) {
-  if (!run.stack || o.memory_checks == 0 || run.report.registers.empty()) return;
-  // The smallest register: the checks themselves, not the database, dominate there.
-  const size_t reg = 0;
+  if (!run.stack || o.memory_checks == 0) return;
+  // The tiny register, where the checks themselves and not the database make the time.
+  size_t reg = 0;
+  while (reg < run.report.registers.size() && run.report.registers[reg].size != "tiny") ++reg;
+  if (reg == run.report.registers.size()) {
+    std::fprintf(stderr, "kvtbench: no memory run: it uses the tiny register (--sizes tiny,...)\n");
+    return;
+  }
   std::vector<std::string> codes = run.mixes[reg].All();
   if (codes.empty()) return;
   HostStack& stack = *run.stack;
@@ -387,6 +400,7 @@ void MeasureMemory(BenchRun& run, const Options& o) {
   std::fprintf(stderr, "kvtbench: resident memory over %llu checks on the %s register\n",
                static_cast<unsigned long long>(o.memory_checks),
                run.report.registers[reg].label.c_str());
+  // Settle first: the first checks of a register fill the host's caches.
   for (size_t i = 0; i < 2000; ++i) stack.CheckCode(codes[i % codes.size()]);
   MemoryInfo& m = run.report.memory;
   m.register_label = run.report.registers[reg].label;
@@ -449,6 +463,7 @@ int main(int argc, char** argv) {
   run.today = FormatDateTimeISO(Now());
   run.report.today = run.today;
   run.report.codes_per_group = options.codes;
+  run.report.load_before = LoadAverage();
   try {
     for (const std::string& size : options.sizes) AddRegisters(run, options, size);
   } catch (const std::exception& e) {
@@ -487,6 +502,7 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kvtbench: the memory run failed: %s\n", e.what());
   }
+  run.report.load_after = LoadAverage();
   run.stack.reset();
   benchmark::Shutdown();
 

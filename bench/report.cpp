@@ -187,6 +187,8 @@ bool Report::WriteJson(const std::string& file, std::string* error) const {
   j << "{\n";
   j << "  \"today\": " << JsonText(today) << ",\n";
   j << "  \"codes_per_group\": " << codes_per_group << ",\n";
+  j << "  \"load_average_before\": " << JsonText(load_before)
+    << ", \"load_average_after\": " << JsonText(load_after) << ",\n";
   j << "  \"time\": \"one check in microseconds: thread CPU time of the quickest block of "
        "the group's codes; floor and stack run in alternating blocks (A B B A) of the same "
        "codes\",\n";
@@ -306,6 +308,9 @@ void Report::PrintTable(std::FILE* out) const {
                  static_cast<unsigned long long>(memory.checks));
   if (!stack_error.empty())
     std::fprintf(out, "\nWhole stack not measured: %s\n", stack_error.c_str());
+  if (!load_before.empty())
+    std::fprintf(out, "\nLoad average of the machine: %s before, %s after the run\n",
+                 load_before.c_str(), load_after.c_str());
   std::fprintf(out, "\nGoals:\n");
   for (const Goal& g : Goals()) {
     if (!g.measured) {

@@ -67,6 +67,7 @@ class Report {
   std::string stack_error;  // why the whole stack was not measured ("" when it was)
   std::string today;
   size_t codes_per_group = 0;
+  std::string load_before, load_after;  // the machine's load averages (1, 5, 15 minutes)
 
   BenchmarkInfo* Find(const std::string& name);
   // Writes the JSON file; false, with *error set, when it cannot.
