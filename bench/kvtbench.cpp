@@ -464,6 +464,7 @@ int main(int argc, char** argv) {
   run.report.today = run.today;
   run.report.codes_per_group = options.codes;
   run.report.load_before = LoadAverage();
+  run.report.memory.checks = options.memory_checks;
   try {
     for (const std::string& size : options.sizes) AddRegisters(run, options, size);
   } catch (const std::exception& e) {
