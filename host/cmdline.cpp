@@ -1,17 +1,105 @@
 #include "host/cmdline.h"
 
+#include <cstddef>
+
+namespace {
+
+// Takes a host option at args[i] (moving i past its value); false when args[i] is none.
+bool TakeHostOption(const std::vector<std::string>& args, size_t& i, CommandLine& cl) {
+  const std::string& a = args[i];
+  auto value = [&](const char* option, std::string& target) {
+    const std::string prefix = std::string(option) + "=";
+    if (a.compare(0, prefix.size(), prefix) == 0) {
+      target = a.substr(prefix.size());
+    } else if (a == option) {
+      if (i + 1 >= args.size()) throw UsageError(std::string(option) + " needs a file name");
+      target = args[++i];
+    } else {
+      return false;
+    }
+    if (target.empty()) throw UsageError(std::string(option) + " needs a file name");
+    return true;
+  };
+  if (a == "--trace") {
+    cl.trace = true;
+    return true;
+  }
+  return value("--db", cl.db) || value("--config", cl.config);
+}
+
+// python [OPTIONS] [-c TEXT | FILE | -] [ARG...]
+void ParsePython(const std::vector<std::string>& args, size_t i, CommandLine& cl) {
+  while (i < args.size() && TakeHostOption(args, i, cl)) ++i;
+  if (i < args.size()) {
+    const std::string& a = args[i];
+    if (a == "-c") {
+      if (i + 1 >= args.size()) throw UsageError("python: -c needs the program text");
+      cl.source = CommandLine::Source::Text;
+      cl.program = args[i + 1];
+      i += 2;
+    } else if (a == "-") {
+      ++i;
+    } else if (a.size() > 1 && a[0] == '-') {
+      throw UsageError("python: unknown option '" + a + "' (only -c TEXT is understood)");
+    } else {
+      cl.source = CommandLine::Source::File;
+      cl.program = a;
+      ++i;
+    }
+  }
+  cl.args.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+}
+
+// A command that takes no arguments of its own, only host options.
+void ParseNoArguments(const char* name, const std::vector<std::string>& args, size_t i,
+                      CommandLine& cl) {
+  for (; i < args.size(); ++i) {
+    if (TakeHostOption(args, i, cl)) continue;
+    const std::string& a = args[i];
+    if (a.size() > 1 && a[0] == '-')
+      throw UsageError(std::string(name) + ": unknown option '" + a + "'");
+    throw UsageError(std::string(name) + ": unexpected argument '" + a + "'");
+  }
+}
+
+struct CommandSpec {
+  const char* name;
+  HostCommand command;
+  const char* synopsis;
+  const char* help;
+  void (*parse)(const std::vector<std::string>& args, size_t next, CommandLine& cl);
+};
+
+// Every command of the host, in the order --help lists them.
+const CommandSpec kCommands[] = {
+    {"info", HostCommand::Info, "info",
+     "the registered modules: name, caption, version, update setting and the\n"
+     "version status each publishes",
+     [](const std::vector<std::string>& a, size_t i, CommandLine& cl) {
+       ParseNoArguments("info", a, i, cl);
+     }},
+    {"tables", HostCommand::Tables, "tables", "the registered tables with their fields and indexes",
+     [](const std::vector<std::string>& a, size_t i, CommandLine& cl) {
+       ParseNoArguments("tables", a, i, cl);
+     }},
+    {"python", HostCommand::Python, "python [-c TEXT | FILE | -] [ARG...]",
+     "run Python inside the host, with the module attached; the program\n"
+     "comes from TEXT, FILE or standard input",
+     ParsePython},
+};
+
+}  // namespace
+
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   CommandLine cl;
   size_t i = 0;
-  // Options of the host come before the command.
   for (; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--help" || a == "-h") {
       cl.help = true;
     } else if (a == "--version") {
       cl.version = true;
-    } else if (a == "--trace") {
-      cl.trace = true;
+    } else if (TakeHostOption(args, i, cl)) {
     } else if (a.size() > 1 && a[0] == '-') {
       throw UsageError("unknown option '" + a + "'");
     } else {
@@ -23,27 +111,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     return cl;
   }
   const std::string& command = args[i++];
-  if (command == "python") {
-    cl.command = HostCommand::Python;
-    if (i < args.size()) {
-      const std::string& a = args[i];
-      if (a == "-c") {
-        if (i + 1 >= args.size()) throw UsageError("python: -c needs the program text");
-        cl.source = CommandLine::Source::Text;
-        cl.program = args[i + 1];
-        i += 2;
-      } else if (a == "-") {
-        ++i;
-      } else if (a.size() > 1 && a[0] == '-') {
-        throw UsageError("python: unknown option '" + a + "' (only -c TEXT is understood)");
-      } else {
-        cl.source = CommandLine::Source::File;
-        cl.program = a;
-        ++i;
-      }
+  for (const CommandSpec& spec : kCommands) {
+    if (command == spec.name) {
+      cl.command = spec.command;
+      spec.parse(args, i, cl);
+      return cl;
     }
-    cl.args.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
-    return cl;
   }
   throw UsageError("unknown command '" + command + "'");
 }
@@ -66,21 +139,38 @@ std::vector<std::string> CommandLine::PythonArgv() const {
 }
 
 std::string UsageText() {
-  return "Usage: kvthost [--trace] COMMAND [ARGS]\n"
-         "\n"
-         "The reference host of the dudoreri module: it embeds Python, serves the module\n"
-         "and imports it, attached to this host.\n"
-         "\n"
-         "Commands:\n"
-         "  python [-c TEXT | FILE | -] [ARG...]\n"
-         "                 run Python inside the host, with the module attached; the program\n"
-         "                 comes from TEXT, FILE or standard input\n"
-         "\n"
-         "Options:\n"
-         "  --trace        write every call the module makes into the host to stderr\n"
-         "  --help, -h     show this text\n"
-         "  --version      show the host's version\n"
-         "\n"
-         "Exit codes: 0 success, 1 failure (for example the module cannot be imported),\n"
-         "2 a command line that cannot be understood.\n";
+  std::string text =
+      "Usage: kvthost [OPTIONS] COMMAND [ARGS]\n"
+      "\n"
+      "The reference host of the dudoreri module: it embeds Python, serves the module\n"
+      "and imports it, attached to this host.\n"
+      "\n"
+      "Commands:\n";
+  for (const CommandSpec& spec : kCommands) {
+    text += "  " + std::string(spec.synopsis) + "\n";
+    std::string help = spec.help;
+    size_t start = 0;
+    while (start <= help.size()) {
+      size_t end = help.find('\n', start);
+      if (end == std::string::npos) end = help.size();
+      text += "                 " + help.substr(start, end - start) + "\n";
+      start = end + 1;
+    }
+  }
+  text +=
+      "\n"
+      "Options (before or after the command's name; for python, before its program):\n"
+      "  --db FILE      use FILE as the database file of every database configured with\n"
+      "                 driver SQLITE (such as the register's), for this run only: the\n"
+      "                 setting \"sqlite.file\" is neither read nor changed\n"
+      "  --config FILE  keep the settings in FILE instead of kvthost.ini beside the\n"
+      "                 executable (made on the first change; the log kvthost.log lies\n"
+      "                 beside it)\n"
+      "  --trace        write every call the module makes into the host to stderr\n"
+      "  --help, -h     show this text\n"
+      "  --version      show the host's version\n"
+      "\n"
+      "Exit codes: 0 success, 1 failure (for example the module cannot be imported),\n"
+      "2 a command line that cannot be understood.\n";
+  return text;
 }

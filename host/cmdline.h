@@ -1,8 +1,12 @@
 // The host's command line, parsed into what to do. The parser only reads its arguments:
 // it prints nothing and never ends the process.
 //
-//   kvthost [--trace] python [-c TEXT | FILE | -] [ARG...]
+//   kvthost [OPTIONS] COMMAND [ARGS]      OPTIONS may also follow the command's name
 //   kvthost --help | --version
+//
+// Options: --trace, --db FILE, --config FILE (also written --db=FILE, --config=FILE).
+// The commands are listed in one table (cmdline.cpp); each entry names its command, its
+// synopsis and help, and how its arguments are read.
 #pragma once
 
 #include <stdexcept>
@@ -18,12 +22,18 @@ class UsageError : public std::runtime_error {
 enum class HostCommand {
   None,    // only --help or --version
   Python,  // run Python inside the host, the module attached
+  Info,    // the registered modules
+  Tables,  // the registered tables
 };
 
 struct CommandLine {
   bool help = false;
   bool version = false;
   bool trace = false;
+  // --db FILE: the register database for this run ("" none).
+  std::string db;
+  // --config FILE: the settings file ("" means kvthost.ini beside the executable).
+  std::string config;
   HostCommand command = HostCommand::None;
 
   // python: the program comes from -c TEXT, from FILE, or from standard input ("-" or

@@ -1,12 +1,19 @@
 // kvthost: the reference host of the dudoreri module.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/cmdline.h"
+#include "host/commands.h"
 #include "host/pyruntime.h"
 #include "host/server.h"
 #include "host/trace.h"
+#include "platform/com/guid.h"
+#include "platform/os/os.h"
 
 #ifndef KVT_VERSION
 #define KVT_VERSION "0"
@@ -14,18 +21,57 @@
 
 namespace {
 
-int RunCommand(const CommandLine& cl, PythonRuntime& python) {
+int RunCommand(const CommandLine& cl, PythonRuntime& python, THostServer& server) {
   switch (cl.command) {
     case HostCommand::Python:
       return python.RunPython(cl);
+    case HostCommand::Info:
+      return RunInfo(server, stdout);
+    case HostCommand::Tables:
+      return RunTables(server, stdout);
     case HostCommand::None:
       break;
   }
   return 0;
 }
 
+// A path made absolute against the current folder.
+std::string Absolute(const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
+  std::string_view rest = path;
+  while (rest.substr(0, 2) == "./") rest.remove_prefix(2);
+  char buf[4096];
+  if (::getcwd(buf, sizeof buf) == nullptr) return path;
+  return std::string(buf) + "/" + std::string(rest);
+}
+
+// Checks the files the options name; false, with the message printed, when one is wrong.
+bool CheckOptionFiles(const CommandLine& cl) {
+  struct stat st;
+  if (!cl.db.empty()) {
+    if (::stat(cl.db.c_str(), &st) != 0) {
+      std::fprintf(stderr, "kvthost: --db: the file '%s' does not exist\n", cl.db.c_str());
+      return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+      std::fprintf(stderr, "kvthost: --db: '%s' is a folder, not a database file\n", cl.db.c_str());
+      return false;
+    }
+  }
+  if (!cl.config.empty() && ::stat(cl.config.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::fprintf(stderr, "kvthost: --config: '%s' is a folder, not a settings file\n",
+                 cl.config.c_str());
+    return false;
+  }
+  return true;
+}
+
 int RunHost(const CommandLine& cl) {
-  ComPtr<THostServer> server = MakeObject<THostServer>();
+  if (!CheckOptionFiles(cl)) return 1;
+  std::string settings =
+      cl.config.empty() ? ExecutableFolder() + "kvthost.ini" : Absolute(cl.config);
+  ComPtr<THostServer> server = MakeObject<THostServer>(settings);
+  if (!cl.db.empty()) server->Settings().SetSqliteFileOverride(Absolute(cl.db));
   SetExportedServer(server.Get());
   int rc = 0;
   {
@@ -42,8 +88,9 @@ int RunHost(const CommandLine& cl) {
     } else {
       python.ImportHostPackage();
       python.ReleaseLock();
-      rc = RunCommand(cl, python);
+      rc = RunCommand(cl, python, *server);
     }
+    std::fflush(stdout);
     // The module hears STOPSERVER while Python still runs.
     server->Stop();
     if (!python.Finalize() && rc == 0) rc = 120;  // output could not be flushed
@@ -53,6 +100,17 @@ int RunHost(const CommandLine& cl) {
 }
 
 }  // namespace
+
+// The host's one export: what a module asks for its host server.
+extern "C" __attribute__((visibility("default"))) HRESULT Server_QueryInterface(const GUID& iid,
+                                                                                void** obj) {
+  if (Tracing()) Trace(std::string("Server_QueryInterface ") + GUIDToString(iid));
+  if (obj == nullptr) return E_POINTER;
+  *obj = nullptr;
+  THostServer* server = ExportedServer();
+  if (server == nullptr) return E_NOINTERFACE;
+  return server->QueryInterface(iid, obj);
+}
 
 int main(int argc, char** argv) {
   CommandLine cl;

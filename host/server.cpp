@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "host/appserver.h"
 #include "host/trace.h"
 #include "platform/com/guid.h"
 #include "platform/rtl/exceptions.h"
@@ -17,20 +18,56 @@ const char* ResultName(HRESULT hr) {
       return "E_NOINTERFACE";
     case E_POINTER:
       return "E_POINTER";
+    case REGDB_E_CLASSNOTREG:
+      return "REGDB_E_CLASSNOTREG";
     default:
       return "failed";
   }
 }
+
+// Answers `iid` from `service` when it is one of the interfaces Is...
+template <class... Is, class S>
+bool Route(const GUID& iid, const ComPtr<S>& service, void** obj, HRESULT& hr) {
+  if (!((iid == Is::iid) || ...)) return false;
+  hr = service->QueryInterface(iid, obj);
+  return true;
+}
 }  // namespace
 
-THostServer::THostServer() = default;
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+THostServer::THostServer(const std::string& settings_path)
+    : settings_(MakeObject<THostSettings>(settings_path)),
+      data_(std::make_shared<DataService>(settings_)),
+      db_manager_(MakeObject<TDBManager>(data_)),
+      log_(MakeObject<THostErrorLog>(FolderOf(settings_path) + "kvthost.log")),
+      connections_(MakeObject<TConnectionRegistry>(log_)),
+      tables_(MakeObject<TTableRegistry>(data_, log_)),
+      modules_(MakeObject<THostModuleList>()),
+      status_(MakeObject<TVersionStatusService>()) {}
 
 THostServer::~THostServer() {
   Trace("server released");
 }
 
 HRESULT THostServer::QueryInterface(const GUID& iid, void** obj) {
-  HRESULT hr = Implements::QueryInterface(iid, obj);
+  HRESULT hr = E_NOINTERFACE;
+  if (obj == nullptr) {
+    hr = E_POINTER;
+  } else if (Route<IKVTConfig, IKVTDatabaseConfig>(iid, settings_, obj, hr) ||
+             Route<IDBManager2>(iid, db_manager_, obj, hr) ||
+             Route<IKVTConnectionRegistry>(iid, connections_, obj, hr) ||
+             Route<IKVTTableRegistry>(iid, tables_, obj, hr) ||
+             Route<IKVTErrorLog>(iid, log_, obj, hr) ||
+             Route<IModuleRegistrar, IModuleInfoList>(iid, modules_, obj, hr) ||
+             Route<IVersionStatusService>(iid, status_, obj, hr)) {
+    // answered by a service
+  } else {
+    hr = Implements::QueryInterface(iid, obj);
+  }
   if (Tracing()) Trace("QueryInterface " + GUIDToString(iid) + " -> " + ResultName(hr));
   return hr;
 }
@@ -47,6 +84,24 @@ HRESULT THostServer::Subscribe(const WideString& name, IKVTEventSink* sink) {
   if (sink == nullptr) return E_POINTER;
   sinks_.emplace(name.str(), ComPtr<IKVTEventSink>(sink));
   return S_OK;
+}
+
+HRESULT THostServer::CreateServerObject(const GUID& class_id, IUnknown** obj) {
+  HRESULT hr = S_OK;
+  if (obj == nullptr) {
+    hr = E_POINTER;
+  } else {
+    *obj = nullptr;
+    if (class_id == CLSID_KvtHostAppServer) {
+      ComPtr<TAppServerObject> server = MakeObject<TAppServerObject>(data_);
+      *obj = ComPtr<IUnknown>(static_cast<IAppServer*>(server.Get())).Detach();
+    } else {
+      hr = REGDB_E_CLASSNOTREG;
+    }
+  }
+  if (Tracing())
+    Trace("IKVTServer2.CreateServerObject " + GUIDToString(class_id) + " -> " + ResultName(hr));
+  return hr;
 }
 
 void THostServer::RaiseEvent(const std::u16string& name, IUnknown* param) {
@@ -73,10 +128,15 @@ void THostServer::Stop() {
   services.swap(services_);
   std::multimap<std::u16string, ComPtr<IKVTEventSink>> sinks;
   sinks.swap(sinks_);
+  connections_->Clear();
+  tables_->Clear();
+  modules_->Clear();
+  status_->Clear();
+  data_->CloseDatabases();
 }
 
-WideString THostServer::DatabaseParam(const WideString&, const WideString&) const {
-  return {};
+WideString THostServer::DatabaseParam(const WideString& database, const WideString& key) const {
+  return WideString::FromUtf8(settings_->DatabaseParam(database.ToUtf8(), key.ToUtf8()));
 }
 
 void SetExportedServer(THostServer* server) {
@@ -85,14 +145,4 @@ void SetExportedServer(THostServer* server) {
 
 THostServer* ExportedServer() {
   return g_exported;
-}
-
-// The host's one export: what a module asks for its host server.
-extern "C" __attribute__((visibility("default"))) HRESULT Server_QueryInterface(const GUID& iid,
-                                                                                void** obj) {
-  if (Tracing()) Trace(std::string("Server_QueryInterface ") + GUIDToString(iid));
-  if (obj == nullptr) return E_POINTER;
-  *obj = nullptr;
-  if (g_exported == nullptr) return E_NOINTERFACE;
-  return g_exported->QueryInterface(iid, obj);
 }

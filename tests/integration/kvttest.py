@@ -11,6 +11,7 @@ A sanitizer build (KVT_ASAN_RUNTIME set by CTest) needs, in every child:
 kvthost is built with the sanitizer and needs only the options.
 """
 
+import atexit
 import glob
 import os
 import shutil
@@ -68,8 +69,27 @@ def run(args, plain_interpreter=False, input=None, env=None, cwd=None, timeout=1
                           cwd=cwd)
 
 
-def kvthost(*args, host=KVTHOST, **kw):
-    return run([host] + list(args), **kw)
+_DEFAULT_CONFIG = []
+
+
+def default_config():
+    """A settings file of this test process, so that runs never share the one beside the
+    host (made on first use, removed when the process ends)."""
+    if not _DEFAULT_CONFIG:
+        folder = tempfile.mkdtemp(prefix="kvt_config_")
+        atexit.register(shutil.rmtree, folder, True)
+        _DEFAULT_CONFIG.append(os.path.join(folder, "kvthost.ini"))
+    return _DEFAULT_CONFIG[0]
+
+
+def kvthost(*args, host=KVTHOST, config="", **kw):
+    """Runs kvthost with `args`. Unless the arguments name a settings file, it uses
+    `config`, or when that is "" the test process's own one; config=None uses the host's
+    default (kvthost.ini beside it)."""
+    args = list(args)
+    if config is not None and not any(a == "--config" or a.startswith("--config=") for a in args):
+        args = ["--config", config or default_config()] + args
+    return run([host] + args, **kw)
 
 
 def python3(code, **kw):
