@@ -5,10 +5,10 @@
 // and prints a short table with the goals.
 //
 // Every benchmark is one group of codes (a register, a form, hits or misses). Each iteration
-// runs the group through the floor and through the stack in blocks (A B B A), each timed on
-// the thread's CPU clock: both sides meet the same state of the machine, and time the thread
-// spends descheduled counts for neither. The repetitions of all benchmarks run interleaved
-// at random.
+// runs every code of the group through the floor and through the stack back to back (A B B
+// A), each check timed on the thread's CPU clock: both sides meet the same state of the
+// machine, and time the thread spends descheduled counts for neither. A check's figure is
+// its quickest run. The repetitions of all benchmarks run interleaved at random.
 
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -181,16 +181,14 @@ class Collector : public benchmark::BenchmarkReporter {
       // Per iteration (the counters are averaged over the iterations), in microseconds.
       b->floor_cpu_us.push_back(counter("floor_cpu_us"));
       b->floor_real_us.push_back(counter("floor_real_us"));
-      b->floor_best_us.push_back(counter("floor_best_us"));
       if (counter("stack_cpu_us") >= 0) {
         b->stack_cpu_us.push_back(counter("stack_cpu_us"));
         b->stack_real_us.push_back(counter("stack_real_us"));
-        b->stack_best_us.push_back(counter("stack_best_us"));
       }
       b->iterations += r.iterations;
       const double n = static_cast<double>(b->codes);
       std::fprintf(stderr, "  %-28s floor %10.1f us  stack %10.1f us a check (%lld iterations)\n",
-                   b->name.c_str(), counter("floor_best_us") / n, counter("stack_best_us") / n,
+                   b->name.c_str(), counter("floor_cpu_us") / n, counter("stack_cpu_us") / n,
                    static_cast<long long>(r.iterations));
     }
   }
@@ -202,6 +200,18 @@ double ThreadCpuUs() {
   return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
 }
 
+// What one reading of the thread's CPU clock costs: taken off every timed check.
+double g_clock_us = 0;
+
+void CalibrateClock() {
+  double best = 1e300;
+  for (int i = 0; i < 1000; ++i) {
+    const double t0 = ThreadCpuUs();
+    best = std::min(best, ThreadCpuUs() - t0);
+  }
+  g_clock_us = best;
+}
+
 double RealUs() {
   return std::chrono::duration<double, std::micro>(
              std::chrono::steady_clock::now().time_since_epoch())
@@ -211,49 +221,53 @@ double RealUs() {
 // One side of a benchmark: a way to check a code, and the time it took.
 struct Side {
   std::function<bool(const std::string&)> check;
-  double cpu_us = 0, real_us = 0;  // all blocks
-  double best_us = 1e300;          // the quickest block, CPU time
+  double cpu_us = 0, real_us = 0;  // all checks so far
+  // The quickest run of each code so far, CPU time: kept across the benchmark's runs.
+  std::vector<double>* best = nullptr;
 
-  // Runs every code once; false, with *error set, on a wrong answer or an error.
-  bool Block(const std::vector<std::string>& codes, bool expect, std::string* error) {
-    const double cpu0 = ThreadCpuUs(), real0 = RealUs();
-    bool ok = Run(codes, expect, codes.size(), error);
-    const double cpu = ThreadCpuUs() - cpu0;
-    cpu_us += cpu;
-    best_us = std::min(best_us, cpu);
+  // Runs code i once, timed on its own; false, with *error set, on a wrong answer or an
+  // error.
+  bool Check(size_t i, const std::string& code, bool expect, std::string* error) {
+    const double real0 = RealUs();
+    const double cpu0 = ThreadCpuUs();
+    const bool ok = Run(code, expect, error);
+    const double cpu = std::max(0.0, ThreadCpuUs() - cpu0 - g_clock_us);
     real_us += RealUs() - real0;
-    return ok;
+    if (!ok) return false;
+    cpu_us += cpu;
+    (*best)[i] = std::min((*best)[i], cpu);
+    return true;
   }
   // Untimed: the codes once, as long as that takes less than a fifth of a second. The
-  // connection's page cache then holds what the timed blocks read (the stack reopens the
+  // connection's page cache then holds what the timed checks read (the stack reopens the
   // register when another file was served before). The first check always runs: it lets
   // the host open the file and prepare the statements.
   bool WarmUp(const std::vector<std::string>& codes, bool expect, std::string* error) {
     const double until = RealUs() + 200000;
-    for (size_t i = 0; i < codes.size(); ++i) {
-      if (!Run({codes[i]}, expect, 1, error)) return false;
+    for (const std::string& code : codes) {
+      if (!Run(code, expect, error)) return false;
       if (RealUs() > until) break;
     }
     return true;
   }
 
  private:
-  bool Run(const std::vector<std::string>& codes, bool expect, size_t count, std::string* error) {
+  bool Run(const std::string& code, bool expect, std::string* error) {
     try {
-      for (size_t i = 0; i < count; ++i)
-        if (check(codes[i]) != expect) {
-          *error = "unexpected answer for code " + codes[i];
-          return false;
-        }
+      if (check(code) == expect) return true;
+      *error = "unexpected answer for code " + code;
     } catch (const std::exception& e) {
       *error = e.what();
-      return false;
     }
-    return true;
+    return false;
   }
 };
 
-void PairedBenchmark(benchmark::State& state, size_t reg, CheckForm form, CodeKind kind) {
+void PairedBenchmark(benchmark::State& state, size_t index) {
+  BenchmarkInfo& info = g_run->report.benchmarks[index];
+  const size_t reg = info.register_index;
+  const CheckForm form = info.form;
+  const CodeKind kind = info.kind;
   FloorRegister& floor = *g_run->floors[reg];
   HostStack* stack = g_run->stack.get();
   const std::vector<std::string>& codes = g_run->mixes[reg].Of(form, kind);
@@ -261,6 +275,8 @@ void PairedBenchmark(benchmark::State& state, size_t reg, CheckForm form, CodeKi
   const std::string& today = g_run->today;
   Side sides[2];
   sides[0].check = [&](const std::string& code) { return floor.CheckCode(code, today); };
+  sides[0].best = &info.floor_code_best_us;
+  sides[1].best = &info.stack_code_best_us;
   if (stack) {
     stack->UseRegister(g_run->report.registers[reg].path);
     sides[1].check = [stack](const std::string& code) { return stack->CheckCode(code); };
@@ -272,31 +288,30 @@ void PairedBenchmark(benchmark::State& state, size_t reg, CheckForm form, CodeKi
       state.SkipWithError(error.c_str());
       return;
     }
-  // Each iteration runs each side twice, in the order A B B A, and the next iteration (also
-  // of the next repetition) B A A B: neither side always follows the other, and a drift of
-  // the machine's speed within an iteration falls on both alike.
+  // Each iteration runs every code four times, the two sides back to back in the order
+  // A B B A (the next iteration B A A B): both sides of a code meet the machine within a
+  // few milliseconds of each other, and neither always follows the other.
   static size_t turn = 0;
   for (auto _ : state) {
     const int first = stack ? static_cast<int>(turn++ % 2) : 0;
     const int order[4] = {first, 1 - first, 1 - first, first};
-    for (int k = 0; k < 4; ++k) {
-      if (order[k] >= count) continue;
-      if (!sides[order[k]].Block(codes, expect, &error)) {
-        state.SkipWithError(error.c_str());
-        break;
+    for (size_t i = 0; i < codes.size() && error.empty(); ++i)
+      for (int k = 0; k < 4; ++k) {
+        if (order[k] >= count) continue;
+        if (!sides[order[k]].Check(i, codes[i], expect, &error)) {
+          state.SkipWithError(error.c_str());
+          break;
+        }
       }
-    }
     if (!error.empty()) break;
   }
   using benchmark::Counter;
-  // One block of each side, in microseconds (every iteration ran two of each).
+  // The group's codes once on each side, in microseconds (every iteration ran each twice).
   state.counters["floor_cpu_us"] = Counter(sides[0].cpu_us / 2, Counter::kAvgIterations);
   state.counters["floor_real_us"] = Counter(sides[0].real_us / 2, Counter::kAvgIterations);
-  state.counters["floor_best_us"] = Counter(sides[0].best_us);
   if (stack) {
     state.counters["stack_cpu_us"] = Counter(sides[1].cpu_us / 2, Counter::kAvgIterations);
     state.counters["stack_real_us"] = Counter(sides[1].real_us / 2, Counter::kAvgIterations);
-    state.counters["stack_best_us"] = Counter(sides[1].best_us);
   }
 }
 
@@ -369,12 +384,15 @@ void RegisterBenchmarks(BenchRun& run, const Options& o) {
         b.name = info.size + (info.check_indexes ? "" : "-declared") + "/" + FormName(form) + "/" +
                  KindName(kind);
         if (b.codes == 0) b.error = "the register gave no codes of this group";
+        b.floor_code_best_us.assign(b.codes, kNoTime);
+        b.stack_code_best_us.assign(b.codes, kNoTime);
         run.report.benchmarks.push_back(b);
         if (b.codes == 0) continue;
         // A check of the largest register without its check indexes takes a fifth of a
         // second: one repetition says enough there.
         const bool slow = !info.check_indexes && info.size == "32000";
-        benchmark::RegisterBenchmark(b.name.c_str(), PairedBenchmark, r, form, kind)
+        const size_t index = run.report.benchmarks.size() - 1;
+        benchmark::RegisterBenchmark(b.name.c_str(), PairedBenchmark, index)
             ->Unit(benchmark::kMicrosecond)
             ->MinTime(0.2)
             ->Repetitions(slow ? 1 : o.repetitions)
@@ -495,6 +513,7 @@ int main(int argc, char** argv) {
     return rc;
   }
 
+  CalibrateClock();
   RegisterBenchmarks(run, options);
   Collector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);

@@ -14,6 +14,9 @@
 
 enum class CheckPath { kFloor, kStack };
 
+// A time not measured yet.
+inline constexpr double kNoTime = 1e300;
+
 inline const char* PathName(CheckPath path) {
   return path == CheckPath::kFloor ? "floor" : "stack";
 }
@@ -28,25 +31,27 @@ struct RegisterInfo {
 };
 
 // One benchmark: a group of codes (a register, a form, hits or misses). Every iteration runs
-// the group through the floor and through the whole stack in blocks, A B B A, each block
+// each code through the floor and through the whole stack back to back, A B B A, each check
 // timed on the thread's CPU clock: both sides meet the same state of the machine.
 struct BenchmarkInfo {
   std::string name;  // as registered with Google Benchmark
   size_t register_index = 0;
   CheckForm form = CheckForm::kPrefix;
   CodeKind kind = CodeKind::kHit;
-  size_t codes = 0;  // checks per block
-  // Per repetition, in microseconds: a block of each side on average (CPU and real time),
-  // and the quickest block (CPU time).
+  size_t codes = 0;  // codes of the group
+  // Per repetition, in microseconds: all the group's codes once on each side, on average,
+  // CPU and real time.
   std::vector<double> floor_cpu_us, stack_cpu_us, floor_real_us, stack_real_us;
-  std::vector<double> floor_best_us, stack_best_us;
+  // Per code, in microseconds: its quickest check on each side (CPU time), over all runs.
+  std::vector<double> floor_code_best_us, stack_code_best_us;
   int64_t iterations = 0;  // of all repetitions together
   std::string error;
 
-  // One check in microseconds, from the quickest block of the side (interference from the
-  // rest of the machine only ever adds time, and both sides get the same number of blocks).
+  // One check in microseconds: the mean over the codes of each code's quickest check on that
+  // side (the load of the rest of the machine only ever adds time, and both sides run every
+  // code equally often).
   double CheckUs(CheckPath path) const;
-  // One check on average over the blocks of the best repetition: CPU time and real time.
+  // One check on average over the best repetition: CPU time and real time.
   double CheckMeanUs(CheckPath path) const;
   double CheckRealUs(CheckPath path) const;
   bool Measured(CheckPath path) const;
