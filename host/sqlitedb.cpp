@@ -441,8 +441,8 @@ void BindValue(sqlite3_stmt* stmt, int index, const Variant& value, int32_t data
       return text(FormatDateTimeISO(v.ToDate()));
     switch (vt) {
       case varOleStr:
-        // Bound as UTF-8, the databases' encoding: a UTF-16 value would be converted again
-        // each time the statement compares it with a row.
+        // Bound as UTF-8, the databases' encoding: SQLite keeps the text as it is given
+        // instead of translating a UTF-16 copy.
         return text(v.ToText());
       case varString:
       case varFMTBcd:
