@@ -86,7 +86,7 @@ class DataService : public std::enable_shared_from_this<DataService> {
 
   mutable std::recursive_mutex mutex_;
   DatabaseSet databases_;
-  std::unordered_map<std::u16string, std::shared_ptr<ResultProvider>, U16Hash, std::equal_to<>>
+  std::unordered_map<std::u16string, std::shared_ptr<ResultProvider>, U16Hash, U16Equal>
       results_;
   std::vector<std::pair<std::u16string, TableSource>> tables_;
   uint64_t next_result_ = 0;

@@ -440,11 +440,10 @@ void BindValue(sqlite3_stmt* stmt, int index, const Variant& value, int32_t data
         data_type == ftTimeStamp || vt == varDate || vt == varSQLTimeStamp)
       return text(FormatDateTimeISO(v.ToDate()));
     switch (vt) {
-      case varOleStr: {
-        WideString w = v.ToWide();
-        return check(sqlite3_bind_text16(stmt, index, w.c_str(), static_cast<int>(w.length() * 2),
-                                         SQLITE_TRANSIENT));
-      }
+      case varOleStr:
+        // Bound as UTF-8, the databases' encoding: SQLite keeps the text as it is given
+        // instead of translating a UTF-16 copy.
+        return text(v.ToText());
       case varString:
       case varFMTBcd:
         return text(v.ToText());

@@ -132,7 +132,7 @@ class SqliteDatabase {
   sqlite3* db_ = nullptr;
   using Lru = std::list<std::shared_ptr<Statement>>;
   Lru lru_;  // most recently used first
-  std::unordered_map<std::u16string, Lru::iterator, U16Hash, std::equal_to<>> cache_;
+  std::unordered_map<std::u16string, Lru::iterator, U16Hash, U16Equal> cache_;
   uint64_t preparations_ = 0;
 };
 
@@ -178,7 +178,7 @@ class DatabaseSet {
 
  private:
   ComPtr<THostSettings> settings_;
-  std::unordered_map<std::u16string, std::unique_ptr<SqliteDatabase>, U16Hash, std::equal_to<>>
+  std::unordered_map<std::u16string, std::unique_ptr<SqliteDatabase>, U16Hash, U16Equal>
       open_;
   uint64_t generation_ = 0;  // of the settings when open_ was last checked
 };

@@ -80,6 +80,16 @@ void CheckTag(const std::vector<Variant>& items, size_t count, int32_t tag, cons
     Malformed(std::string("not a ") + kind);
 }
 
+// An array of these values, moved in (an initializer list would copy each of them, and a
+// copy of an array is a deep one).
+template <class... V>
+Variant MakeArray(V&&... values) {
+  std::vector<Variant> items;
+  items.reserve(sizeof...(V));
+  (items.push_back(Variant(std::forward<V>(values))), ...);
+  return Variant::Array(std::move(items));
+}
+
 Variant Row(std::vector<Variant> values) {
   return Variant::Array(std::move(values));
 }
@@ -129,8 +139,8 @@ std::vector<Variant> DecodeRowValues(const Variant& row, const std::vector<Packe
 }  // namespace
 
 Variant EncodeColumn(const PacketColumn& c) {
-  return Variant::Array({Variant::Text(c.name), Variant(int32_t{c.type}), Variant(c.size),
-                         Variant(c.required), Variant(static_cast<int32_t>(c.flags))});
+  return MakeArray(Variant::Text(c.name), Variant(int32_t{c.type}), Variant(c.size),
+                   Variant(c.required), Variant(static_cast<int32_t>(c.flags)));
 }
 
 PacketColumn DecodeColumn(const Variant& description, int index) {
@@ -161,8 +171,8 @@ Variant EncodeDataPacket(const std::vector<PacketColumn>& columns,
   std::vector<Variant> packed;
   packed.reserve(rows.size());
   for (auto& r : rows) packed.push_back(Row(std::move(r)));
-  return Variant::Array(
-      {Variant(kDataPacketTag), EncodeColumns(columns), Variant::Array(std::move(packed))});
+  return MakeArray(Variant(kDataPacketTag), EncodeColumns(columns),
+                   Variant::Array(std::move(packed)));
 }
 
 DataPacket DecodeDataPacket(Variant&& packet) {
@@ -196,11 +206,11 @@ Variant EncodeDeltaPacket(DeltaPacket&& delta) {
   for (DeltaChange& ch : delta.changes) {
     Variant original = ch.kind == ukInsert ? Variant::Null() : Row(std::move(ch.original));
     Variant current = ch.kind == ukDelete ? Variant::Null() : Row(std::move(ch.current));
-    changes.push_back(Variant::Array(
-        {Variant(ch.id), Variant(int32_t{ch.kind}), std::move(original), std::move(current)}));
+    changes.push_back(
+        MakeArray(Variant(ch.id), Variant(int32_t{ch.kind}), std::move(original), std::move(current)));
   }
-  return Variant::Array(
-      {Variant(kDeltaPacketTag), EncodeColumns(delta.columns), Variant::Array(std::move(changes))});
+  return MakeArray(Variant(kDeltaPacketTag), EncodeColumns(delta.columns),
+                   Variant::Array(std::move(changes)));
 }
 
 DeltaPacket DecodeDeltaPacket(const Variant& packet) {
@@ -234,10 +244,9 @@ Variant EncodeApplyResult(const ApplyResult& result) {
   std::vector<Variant> refused;
   refused.reserve(result.refused.size());
   for (const RefusedChange& r : result.refused)
-    refused.push_back(
-        Variant::Array({Variant(r.id), Variant::Text(r.message), Variant(r.error_code)}));
-  return Variant::Array(
-      {Variant(kResultPacketTag), Variant(result.rolled_back), Variant::Array(std::move(refused))});
+    refused.push_back(MakeArray(Variant(r.id), Variant::Text(r.message), Variant(r.error_code)));
+  return MakeArray(Variant(kResultPacketTag), Variant(result.rolled_back),
+                   Variant::Array(std::move(refused)));
 }
 
 ApplyResult DecodeApplyResult(const Variant& packet) {
@@ -264,8 +273,8 @@ Variant EncodeParams(const Params& params) {
   items.reserve(static_cast<size_t>(params.Count()));
   for (int i = 0; i < params.Count(); ++i) {
     const Param& p = params[i];
-    items.push_back(Variant::Array({Variant::Text(p.Name()), Variant(int32_t{p.DataType()}),
-                                    Variant(int32_t{p.GetParamType()}), p.Value()}));
+    items.push_back(MakeArray(Variant::Text(p.Name()), Variant(int32_t{p.DataType()}),
+                              Variant(int32_t{p.GetParamType()}), p.Value()));
   }
   return Variant::Array(std::move(items));
 }

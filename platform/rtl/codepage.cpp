@@ -1,6 +1,8 @@
 #include "platform/rtl/codepage.h"
 
 #include <array>
+#include <cstdint>
+#include <cstring>
 
 namespace {
 constexpr char32_t kReplacement = 0xFFFD;
@@ -79,56 +81,134 @@ char32_t NextUtf16(std::u16string_view s, size_t& i) {
   return w;
 }
 
-void AppendUtf8(std::string& out, char32_t c) {
+// Writes c as UTF-8 at p; answers the position after it.
+char* PutUtf8(char* p, char32_t c) {
   if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
+    *p++ = static_cast<char>(c);
   } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    *p++ = static_cast<char>(0xC0 | (c >> 6));
+    *p++ = static_cast<char>(0x80 | (c & 0x3F));
   } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    *p++ = static_cast<char>(0xE0 | (c >> 12));
+    *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *p++ = static_cast<char>(0x80 | (c & 0x3F));
   } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    *p++ = static_cast<char>(0xF0 | (c >> 18));
+    *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *p++ = static_cast<char>(0x80 | (c & 0x3F));
   }
+  return p;
 }
 
-void AppendUtf16(std::u16string& out, char32_t c) {
-  if (c < 0x10000) {
-    out.push_back(static_cast<char16_t>(c));
-  } else {
-    c -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-  }
+void AppendUtf8(std::string& out, char32_t c) {
+  char buf[4];
+  out.append(buf, static_cast<size_t>(PutUtf8(buf, c) - buf));
 }
 
-bool IsAscii(std::string_view s) {
-  for (char ch : s)
-    if (static_cast<unsigned char>(ch) >= 0x80) return false;
-  return true;
+// The converters below run twice: once to count (kWrite false), once to write into a result
+// of exactly that size. Runs of ASCII, most of every text here, go eight bytes (four UTF-16
+// units) at a time.
+
+// Whether the 8 bytes at s are all ASCII.
+bool AsciiWord(const char* s) {
+  uint64_t w;
+  std::memcpy(&w, s, sizeof w);
+  return (w & 0x8080808080808080ull) == 0;
+}
+
+// Whether the 4 UTF-16 units at s are all ASCII.
+bool AsciiWord(const char16_t* s) {
+  uint64_t w;
+  std::memcpy(&w, s, sizeof w);
+  return (w & 0xFF80FF80FF80FF80ull) == 0;
+}
+
+// UTF-8 -> UTF-16; answers the number of UTF-16 units.
+template <bool kWrite>
+size_t DecodeUtf8(std::string_view utf8, char16_t* out) {
+  const char* s = utf8.data();
+  const size_t size = utf8.size();
+  size_t n = 0;
+  for (size_t i = 0; i < size;) {
+    if (i + 8 <= size && AsciiWord(s + i)) {
+      if constexpr (kWrite)
+        for (size_t k = 0; k < 8; ++k) out[n + k] = static_cast<unsigned char>(s[i + k]);
+      n += 8;
+      i += 8;
+      continue;
+    }
+    const unsigned char b = static_cast<unsigned char>(s[i]);
+    if (b < 0x80) {
+      if constexpr (kWrite) out[n] = b;
+      ++n;
+      ++i;
+      continue;
+    }
+    char32_t c = NextUtf8(utf8, i);
+    if (c < 0x10000) {
+      if constexpr (kWrite) out[n] = static_cast<char16_t>(c);
+      ++n;
+    } else {
+      c -= 0x10000;
+      if constexpr (kWrite) {
+        out[n] = static_cast<char16_t>(0xD800 + (c >> 10));
+        out[n + 1] = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+      }
+      n += 2;
+    }
+  }
+  return n;
+}
+
+// UTF-16 -> UTF-8 (with kReduce, characters outside the code page become "?"); answers the
+// number of bytes.
+template <bool kWrite, bool kReduce>
+size_t EncodeUtf8(std::u16string_view utf16, char* out) {
+  const char16_t* s = utf16.data();
+  const size_t size = utf16.size();
+  size_t n = 0;
+  for (size_t i = 0; i < size;) {
+    if (i + 4 <= size && AsciiWord(s + i)) {
+      if constexpr (kWrite)
+        for (size_t k = 0; k < 4; ++k) out[n + k] = static_cast<char>(s[i + k]);
+      n += 4;
+      i += 4;
+      continue;
+    }
+    if (s[i] < 0x80) {
+      if constexpr (kWrite) out[n] = static_cast<char>(s[i]);
+      ++n;
+      ++i;
+      continue;
+    }
+    char32_t c = NextUtf16(utf16, i);
+    if (kReduce && CharToByte(c) < 0) c = U'?';
+    char buf[4];
+    const size_t len = static_cast<size_t>(PutUtf8(buf, c) - buf);
+    if constexpr (kWrite)
+      for (size_t k = 0; k < len; ++k) out[n + k] = buf[k];
+    n += len;
+  }
+  return n;
 }
 }  // namespace
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {
-  std::u16string out;
-  out.reserve(utf8.size());
-  for (size_t i = 0; i < utf8.size();) AppendUtf16(out, NextUtf8(utf8, i));
+  std::u16string out(DecodeUtf8<false>(utf8, nullptr), u'\0');
+  DecodeUtf8<true>(utf8, out.data());
   return out;
 }
 
 std::string Utf16ToUtf8(std::u16string_view utf16) {
-  std::string out;
-  out.reserve(utf16.size() + utf16.size() / 2);
-  for (size_t i = 0; i < utf16.size();) AppendUtf8(out, NextUtf16(utf16, i));
+  std::string out(EncodeUtf8<false, false>(utf16, nullptr), '\0');
+  EncodeUtf8<true, false>(utf16, out.data());
   return out;
 }
 
-bool InCodePage1251(char32_t c) { return CharToByte(c) >= 0; }
+bool InCodePage1251(char32_t c) {
+  return CharToByte(c) >= 0;
+}
 
 std::string EncodeCodePage1251(std::u16string_view utf16) {
   std::string out;
@@ -148,21 +228,37 @@ std::u16string DecodeCodePage1251(std::string_view bytes) {
 }
 
 std::string WideToAnsi(std::u16string_view utf16) {
-  std::string out;
-  out.reserve(utf16.size());
-  for (size_t i = 0; i < utf16.size();) {
-    char32_t c = NextUtf16(utf16, i);
-    if (CharToByte(c) < 0) c = U'?';
-    AppendUtf8(out, c);
-  }
+  std::string out(EncodeUtf8<false, true>(utf16, nullptr), '\0');
+  EncodeUtf8<true, true>(utf16, out.data());
   return out;
 }
 
 std::string ToCodePage1251(std::string_view utf8) {
-  if (IsAscii(utf8)) return std::string(utf8);
-  std::string out;
+  // Most texts hold only what the code page holds (they were reduced before, or are ASCII):
+  // those come back unchanged, as a well-formed sequence re-encodes to the same bytes.
+  size_t i = 0;
+  while (i < utf8.size()) {
+    const unsigned char b = static_cast<unsigned char>(utf8[i]);
+    if (b < 0x80) {
+      ++i;
+      continue;
+    }
+    // А..я (U+0410..U+044F): D0 90 .. D0 BF, D1 80 .. D1 8F.
+    if (i + 1 < utf8.size()) {
+      const unsigned char b1 = static_cast<unsigned char>(utf8[i + 1]);
+      if ((b == 0xD0 && b1 >= 0x90 && b1 <= 0xBF) || (b == 0xD1 && b1 >= 0x80 && b1 <= 0x8F)) {
+        i += 2;
+        continue;
+      }
+    }
+    size_t next = i;
+    if (CharToByte(NextUtf8(utf8, next)) < 0) break;  // also U+FFFD for malformed input
+    i = next;
+  }
+  if (i == utf8.size()) return std::string(utf8);
+  std::string out(utf8.substr(0, i));
   out.reserve(utf8.size());
-  for (size_t i = 0; i < utf8.size();) {
+  while (i < utf8.size()) {
     char32_t c = NextUtf8(utf8, i);
     if (CharToByte(c) < 0) c = U'?';
     AppendUtf8(out, c);

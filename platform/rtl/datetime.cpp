@@ -1,9 +1,8 @@
 #include "platform/rtl/datetime.h"
 
-#include <cmath>
-#include <cstdio>
-#include <ctime>
 #include <sys/time.h>
+#include <cmath>
+#include <ctime>
 
 #include "platform/rtl/exceptions.h"
 
@@ -11,7 +10,9 @@ namespace {
 // Days from 0001-01-01 (proleptic Gregorian) to 1899-12-30.
 constexpr int64_t kOleEpochDays = 693593;
 
-bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeap(int y) {
+  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 int DaysInMonth(int y, int m) {
   static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
@@ -149,22 +150,49 @@ TDateTime Now() {
          EncodeTime(lt.tm_hour, lt.tm_min, lt.tm_sec, static_cast<int>(tv.tv_usec / 1000));
 }
 
-TDateTime Date() { return std::trunc(Now()); }
+TDateTime Date() {
+  return std::trunc(Now());
+}
 
-std::string FormatDateISO(TDateTime dt) {
+namespace {
+// Writes v (0 .. 10^width - 1) as exactly `width` digits.
+void PutDigits(char* p, int v, int width) {
+  for (int i = width - 1; i >= 0; --i) {
+    p[i] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  }
+}
+
+// "YYYY-MM-DD" into p[0..9].
+void PutDate(char* p, TDateTime dt) {
   int y, m, d;
   DecodeDate(dt, y, m, d);
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
-  return buf;
+  PutDigits(p, y, 4);
+  p[4] = '-';
+  PutDigits(p + 5, m, 2);
+  p[7] = '-';
+  PutDigits(p + 8, d, 2);
+}
+}  // namespace
+
+std::string FormatDateISO(TDateTime dt) {
+  char buf[10];
+  PutDate(buf, dt);
+  return std::string(buf, sizeof buf);
 }
 
 std::string FormatDateTimeISO(TDateTime dt) {
   int h, mi, s, ms;
   DecodeTime(dt, h, mi, s, ms);
-  char buf[16];
-  std::snprintf(buf, sizeof buf, " %02d:%02d:%02d", h, mi, s);
-  return FormatDateISO(dt) + buf;
+  char buf[19];
+  PutDate(buf, dt);
+  buf[10] = ' ';
+  PutDigits(buf + 11, h, 2);
+  buf[13] = ':';
+  PutDigits(buf + 14, mi, 2);
+  buf[16] = ':';
+  PutDigits(buf + 17, s, 2);
+  return std::string(buf, sizeof buf);
 }
 
 std::string DateTimeToText(TDateTime dt) {

@@ -62,6 +62,9 @@ void StringList::Assign(const std::vector<std::string>& lines) {
 
 std::string StringList::Text() const {
   std::string out;
+  size_t size = 0;
+  for (const auto& l : lines_) size += l.size() + 2;
+  out.reserve(size);
   for (const auto& l : lines_) {
     out += l;
     out += "\r\n";

@@ -67,6 +67,19 @@ TEST(ParamMarkers, FindsEveryMarkerInOrderOutsideQuotedParts) {
   }
 }
 
+// Plain text is skipped several bytes at a time: a marker or a quoted part at any position of
+// a long text is found all the same.
+TEST(ParamMarkers, FindsMarkersAndQuotedPartsAtEveryPositionOfALongText) {
+  const std::string plain = "SELECT CASE WHEN EXISTS(SELECT 1 FROM vodar_g33 WHERE ";
+  for (size_t at = 0; at <= plain.size(); ++at) {
+    SCOPED_TRACE(at);
+    const std::string head = plain.substr(0, at), tail = plain.substr(at);
+    EXPECT_EQ(MarkerNames(head + ":A " + tail), Names{"A"});
+    EXPECT_EQ(MarkerNames(head + "':A' :B " + tail), Names{"B"});
+    EXPECT_EQ(MarkerNames(head + "`x` \":C\" ::D " + tail + ":E"), Names{"E"});
+  }
+}
+
 // A colon with nothing after it names nothing; no entry with an empty name is made, so
 // every entry can be bound and looked up by its name.
 TEST(ParamMarkers, AColonWithAnEmptyNameYieldsNoEntry) {

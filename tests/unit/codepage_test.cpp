@@ -121,4 +121,41 @@ TEST(Utf8, ValidTextRoundTripsAndCountsCharacters) {
   EXPECT_EQ(Utf8Length(""), 0u);
 }
 
+// Long ASCII runs go through a faster path than other characters: wherever a character of
+// another kind falls in a long text, the text converts as its parts do.
+TEST(Utf8, ConvertsTheSameWhereverOtherCharactersFallInALongText) {
+  struct Piece {
+    const char* name;
+    std::string utf8;
+  };
+  const Piece pieces[] = {
+      {"Cyrillic", "Ж"},
+      {"Yo", "ё"},
+      {"euro", "€"},
+      {"emoji", "\U0001F600"},
+      {"outside the page", "ä"},
+      {"malformed", "\xD0x"},
+      {"lone byte", "\x80"},
+  };
+  const std::string ascii = "SELECT 1 FROM vodar_g33 WHERE G33MIN10 <= :G33 AND x";
+  for (const Piece& p : pieces) {
+    for (size_t at = 0; at <= ascii.size(); ++at) {
+      SCOPED_TRACE(std::string(p.name) + " at " + std::to_string(at));
+      const std::string head = ascii.substr(0, at), tail = ascii.substr(at);
+      const std::string text = head + p.utf8 + tail;
+      const std::u16string wide = Utf8ToUtf16(text);
+      ASSERT_EQ(wide, Utf8ToUtf16(head) + Utf8ToUtf16(p.utf8) + Utf8ToUtf16(tail));
+      ASSERT_EQ(ToCodePage1251(text), head + ToCodePage1251(p.utf8) + tail);
+      const std::u16string piece16 = Utf8ToUtf16(p.utf8);
+      ASSERT_EQ(Utf16ToUtf8(wide), head + Utf16ToUtf8(piece16) + tail);
+      ASSERT_EQ(WideToAnsi(wide), head + WideToAnsi(piece16) + tail);
+    }
+  }
+  // A lone surrogate inside a long UTF-16 text.
+  std::u16string wide = Utf8ToUtf16(ascii);
+  wide.insert(wide.begin() + 9, char16_t{0xD800});
+  EXPECT_EQ(Utf16ToUtf8(wide), ascii.substr(0, 9) + "\uFFFD" + ascii.substr(9));
+  EXPECT_EQ(WideToAnsi(wide), ascii.substr(0, 9) + "?" + ascii.substr(9));
+}
+
 }  // namespace
