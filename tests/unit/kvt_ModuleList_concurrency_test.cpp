@@ -78,6 +78,9 @@ TEST(ModuleListConcurrency, OperationsFromSeveralThreadsKeepTheListConsistent) {
   auto list = MakeObject<TModuleInfoList>();
   std::atomic<bool> stop{false};
   std::atomic<int> handed_out{0};
+  // Readers keep reading while any writer still writes, so that they overlap with the
+  // writers however the threads happen to be scheduled.
+  std::atomic<int> writers_running{3};
 
   auto writer = [&](int seed) {
     for (int i = 0; !stop && i < 2000; ++i) {
@@ -85,9 +88,10 @@ TEST(ModuleListConcurrency, OperationsFromSeveralThreadsKeepTheListConsistent) {
       list->Add(info.Get());
       if (i % 3 == 0) list->Remove(info.Get());
     }
+    --writers_running;
   };
   auto reader = [&](int seed) {
-    for (int i = 0; !stop && i < 2000; ++i) {
+    for (int i = 0; !stop && (i < 2000 || writers_running > 0); ++i) {
       ComPtr<IModuleInfo> found;
       if (list->Find(kNames[(seed + i) % kNameCount], found.Put()) == S_OK) {
         EXPECT_EQ(found->GetName().str(), kNames[(seed + i) % kNameCount]);
