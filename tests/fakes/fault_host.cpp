@@ -287,7 +287,14 @@ HRESULT FaultyAppServer::Invoke(DISPID id, const GUID& iid, LCID lcid, uint16_t 
 HRESULT FaultyAppServer::AS_GetRecords(const WideString& provider, int32_t count, int32_t* recs_out,
                                        int32_t options, const WideString& command_text,
                                        Variant* params, Variant* owner_data, Variant* result) {
-  if (auto f = plan_->Hit("AS_GetRecords")) return ServerFailure(*plan_, *f, result);
+  if (auto f = plan_->Hit("AS_GetRecords")) {
+    // The empty answer of a provider: its columns without a row.
+    if (*f == Fault::kEmpty && result) {
+      *result = EncodeDataPacket(GetTable(provider.ToUtf8()).columns, {});
+      return S_OK;
+    }
+    return ServerFailure(*plan_, *f, result);
+  }
   return FakeAppServer::AS_GetRecords(provider, count, recs_out, options, command_text, params,
                                       owner_data, result);
 }

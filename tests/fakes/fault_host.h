@@ -21,6 +21,9 @@
 //   ... and an out-object      E_FAIL, none    E_NOINTERFACE/...  S_OK, no object   raises
 //   answer (text, object)      empty answer    empty answer       empty answer      raises
 //
+// An application server's "empty answer" to AS_GetRecords is a packet with the provider's
+// columns and no row; to its other calls an empty result.
+//
 // QueryInterface is noexcept by contract on both sides (the module's ComPtr calls it from
 // noexcept code), so a "raising" host answers it with an unexpected failure instead.
 // Calls of IUnknown identity (QueryInterface for IUnknown), AddRef and Release are never
