@@ -1,22 +1,34 @@
 #include "core/module_functions.h"
 
+#include "core/vodar_manager.h"
 #include "dataaccess/kvt_event.h"
+#include "moduleinfo/vodar_moduleinfo.h"
 #include "platform/rtl/exceptions.h"
+#include "register/vodar_data.h"
 
-bool ModuleCheckCode(const WideString&) {
-  throw EInvalidOperation("The register checks are not available");
+namespace {
+
+Tdm& Register() {
+  if (dm == nullptr) throw EInvalidOperation("The register is not available");
+  return *dm;
 }
 
-bool ModuleCheckOmit(const WideString&) {
-  throw EInvalidOperation("The register checks are not available");
+}  // namespace
+
+bool ModuleCheckCode(const WideString& code) {
+  return Register().CheckCode(code);
 }
 
-void ModuleShowCode(const WideString&) {
-  throw EInvalidOperation("Showing register entries is not available");
+bool ModuleCheckOmit(const WideString& code) {
+  return Register().CheckOmit(code);
+}
+
+void ModuleShowCode(const WideString& code) {
+  MakeObject<TVodarManager>()->ShowCode(code);
 }
 
 ModuleDescription ModuleDescribe() {
-  throw EInvalidOperation("The module information is not available");
+  return {VodarModuleName(), TVodarInfo::kCaption, VodarDataVersion()};
 }
 
 std::vector<PyFunction> ModulePythonFunctions() {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/module_functions.h"
+#include "core/vodar_manager.h"
 #include "dataaccess/kvt_event.h"
 #include "hostintf/kvt_serverintf.h"
 #include "moduleinfo/vodar_moduleinfo.h"
@@ -33,12 +34,16 @@ struct UnloadAtExit {
   ~UnloadAtExit() { UnloadModule(); }
 };
 
-StartupHooks DefaultHooks() {
+}  // namespace
+
+StartupHooks DefaultStartupHooks() {
   StartupHooks hooks;
   hooks.create_module_info = [] { CreateVodarInfo(); };
-  // Step 9 stays empty until the register manager exists.
+  hooks.create_manager = [] { return ComPtr<IUnknown>(MakeObject<TVodarManager>()); };
   return hooks;
 }
+
+namespace {
 
 void Step(const StartupHooks& hooks, int step) {
   if (hooks.before_step) hooks.before_step(step);
@@ -47,7 +52,7 @@ void Step(const StartupHooks& hooks, int step) {
 }  // namespace
 
 StartupHooks& Startup() {
-  static StartupHooks hooks = DefaultHooks();
+  static StartupHooks hooks = DefaultStartupHooks();
   return hooks;
 }
 

@@ -34,6 +34,8 @@ struct StartupHooks {
 
 // The hooks start-up uses (the defaults name the real steps).
 StartupHooks& Startup();
+// The real steps: step 8 creates the module-information object, step 9 a TVodarManager.
+StartupHooks DefaultStartupHooks();
 
 // Runs start-up once; later calls do nothing until UnloadModule. Never raises.
 void StartModule() noexcept;

@@ -62,6 +62,72 @@ void ParseNoArguments(const char* name, const std::vector<std::string>& args, si
   }
 }
 
+// check [--json] [--raw] [--] CODE... | check [--json] [--raw] -
+void ParseCheck(const std::vector<std::string>& args, size_t i, CommandLine& cl) {
+  bool only_codes = false;
+  for (; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (!only_codes) {
+      if (a == "--") {
+        only_codes = true;
+        continue;
+      }
+      if (TakeHostOption(args, i, cl)) continue;
+      if (a == "--json") {
+        cl.json = true;
+        continue;
+      }
+      if (a == "--raw") {
+        cl.raw = true;
+        continue;
+      }
+      if (a == "-") {
+        cl.codes_from_stdin = true;
+        continue;
+      }
+      if (a.size() > 1 && a[0] == '-') throw UsageError("check: unknown option '" + a + "'");
+    }
+    cl.codes.push_back(a);
+  }
+  if (cl.codes_from_stdin && !cl.codes.empty())
+    throw UsageError("check: '-' reads the codes from standard input; give no codes with it");
+  if (!cl.codes_from_stdin && cl.codes.empty())
+    throw UsageError("check: no code given (give codes, or '-' to read them from standard input)");
+  if (!cl.raw)
+    for (const std::string& code : cl.codes)
+      if (NormalizeCode(code).empty())
+        throw UsageError("check: '" + code +
+                         "' holds no code once blanks and dots are dropped (--raw asks about "
+                         "the text as it is)");
+}
+
+// show [--raw] [--] CODE
+void ParseShow(const std::vector<std::string>& args, size_t i, CommandLine& cl) {
+  bool only_codes = false;
+  for (; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (!only_codes) {
+      if (a == "--") {
+        only_codes = true;
+        continue;
+      }
+      if (TakeHostOption(args, i, cl)) continue;
+      if (a == "--raw") {
+        cl.raw = true;
+        continue;
+      }
+      if (a.size() > 1 && a[0] == '-') throw UsageError("show: unknown option '" + a + "'");
+    }
+    cl.codes.push_back(a);
+  }
+  if (cl.codes.size() != 1)
+    throw UsageError(cl.codes.empty() ? "show: no code given" : "show: give exactly one code");
+  if (!cl.raw && NormalizeCode(cl.codes[0]).empty())
+    throw UsageError("show: '" + cl.codes[0] +
+                     "' holds no code once blanks and dots are dropped (--raw shows the text "
+                     "as it is)");
+}
+
 struct CommandSpec {
   const char* name;
   HostCommand command;
@@ -72,6 +138,18 @@ struct CommandSpec {
 
 // Every command of the host, in the order --help lists them.
 const CommandSpec kCommands[] = {
+    {"check", HostCommand::Check, "check [--json] [--raw] CODE... | -",
+     "whether each commodity code concerns the register of intellectual-property\n"
+     "objects in force or the order-1532 list: one line per code, CODE<TAB>yes|no,\n"
+     "or with --json {\"code\": CODE, \"found\": true|false}; with '-' the codes\n"
+     "come from standard input, one per line, each answered as it arrives.\n"
+     "Blanks and dots are dropped from a code (\"8517 12 000 0\", \"8517.12\");\n"
+     "--raw asks about each text as it is (an empty line then is the empty code)",
+     ParseCheck},
+    {"show", HostCommand::Show, "show [--raw] CODE",
+     "the register's entries for a commodity code, as the host's package shows\n"
+     "them",
+     ParseShow},
     {"info", HostCommand::Info, "info",
      "the registered modules: name, caption, version, update setting and the\n"
      "version status each publishes",
@@ -119,6 +197,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     }
   }
   throw UsageError("unknown command '" + command + "'");
+}
+
+std::string NormalizeCode(std::string_view text) {
+  std::string code;
+  code.reserve(text.size());
+  for (char c : text)
+    if (c != ' ' && c != '\t' && c != '.') code.push_back(c);
+  return code;
 }
 
 std::vector<std::string> CommandLine::PythonArgv() const {
@@ -170,7 +256,13 @@ std::string UsageText() {
       "  --help, -h     show this text\n"
       "  --version      show the host's version\n"
       "\n"
-      "Exit codes: 0 success, 1 failure (for example the module cannot be imported),\n"
-      "2 a command line that cannot be understood.\n";
+      "Exit codes: 0 success, 1 failure (for example the module cannot be imported, or\n"
+      "the register file is missing or not a register), 2 a command line that cannot be\n"
+      "understood.\n"
+      "\n"
+      "Examples:\n"
+      "  kvthost check 8517 \"8517 12 000 0\" 6403\n"
+      "  kvthost check --json - < codes.txt\n"
+      "  kvthost --db my-register.db3 show 8517120000\n";
   return text;
 }

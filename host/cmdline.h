@@ -11,6 +11,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // A command line that cannot be understood; the message says why (exit code 2).
@@ -24,6 +25,8 @@ enum class HostCommand {
   Python,  // run Python inside the host, the module attached
   Info,    // the registered modules
   Tables,  // the registered tables
+  Check,   // ask the register manager about commodity codes
+  Show,    // have the host's package show the register entries for a code
 };
 
 struct CommandLine {
@@ -42,12 +45,24 @@ struct CommandLine {
   std::string program;  // TEXT or FILE
   std::vector<std::string> args;
 
+  // check and show: the codes as the user gave them; check with "-" reads them from
+  // standard input instead (one per line). --raw asks about each text unchanged, otherwise
+  // blanks and dots are dropped first (NormalizeCode). --json (check) answers in JSON lines.
+  std::vector<std::string> codes;
+  bool codes_from_stdin = false;
+  bool raw = false;
+  bool json = false;
+
   // sys.argv as Python sees it: ["-c", ARG...], [FILE, ARG...] or ["-", ARG...].
   std::vector<std::string> PythonArgv() const;
 };
 
 // Parses the arguments after the program name; raises UsageError.
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// A commodity code as people write it ("8517 12 000 0", "8517.12") as the module takes it:
+// blanks, tabs and dots dropped.
+std::string NormalizeCode(std::string_view text);
 
 // The --help text.
 std::string UsageText();

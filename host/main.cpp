@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/cmdline.h"
+#include "host/codecommands.h"
 #include "host/commands.h"
 #include "host/pyruntime.h"
 #include "host/server.h"
@@ -29,6 +30,10 @@ int RunCommand(const CommandLine& cl, PythonRuntime& python, THostServer& server
       return RunInfo(server, stdout);
     case HostCommand::Tables:
       return RunTables(server, stdout);
+    case HostCommand::Check:
+      return RunCheck(server, cl, stdin, stdout);
+    case HostCommand::Show:
+      return RunShow(server, cl);
     case HostCommand::None:
       break;
   }
@@ -72,6 +77,10 @@ int RunHost(const CommandLine& cl) {
       cl.config.empty() ? ExecutableFolder() + "kvthost.ini" : Absolute(cl.config);
   ComPtr<THostServer> server = MakeObject<THostServer>(settings);
   if (!cl.db.empty()) server->Settings().SetSqliteFileOverride(Absolute(cl.db));
+  // These commands report a register they cannot use in one line of their own; the log
+  // file still gets the host's warnings about it.
+  if (cl.command == HostCommand::Check || cl.command == HostCommand::Show)
+    server->ErrorLog().SetEcho(false);
   SetExportedServer(server.Get());
   int rc = 0;
   {

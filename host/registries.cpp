@@ -12,7 +12,7 @@
 
 void THostErrorLog::Write(const char* level, const std::string& text) {
   std::lock_guard lock(mutex_);
-  std::fprintf(stderr, "kvthost: %s: %s\n", level, text.c_str());
+  if (echo_) std::fprintf(stderr, "kvthost: %s: %s\n", level, text.c_str());
   std::FILE* f = std::fopen(path_.c_str(), "a");
   if (f == nullptr) {
     if (!file_failed_)

@@ -5,6 +5,7 @@
 // the host keeps plain pointers, valid until the module stops, and drops them at Stop.
 #pragma once
 
+#include <atomic>
 #include <mutex>
 #include <set>
 #include <string>
@@ -24,6 +25,9 @@ class THostErrorLog : public Implements<IKVTErrorLog> {
 
   // Host-side entries ("warning", "error", "message").
   void Write(const char* level, const std::string& text);
+  // Whether entries are also written to stderr (on at first). A command that reports its
+  // own failures in one line turns this off; the log file keeps every entry.
+  void SetEcho(bool on) { echo_ = on; }
 
   HRESULT LogMessage(const WideString& text) override;
   HRESULT LogWarning(const WideString& text) override;
@@ -33,6 +37,7 @@ class THostErrorLog : public Implements<IKVTErrorLog> {
   std::string path_;
   std::mutex mutex_;
   bool file_failed_ = false;  // reported once
+  std::atomic<bool> echo_{true};
 };
 
 // Keeps each registered connection and writes the application server's class identifier

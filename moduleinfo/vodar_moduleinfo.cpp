@@ -24,7 +24,7 @@ void TVodarInfo::AfterConstruction() {
 }
 
 WideString TVodarInfo::GetName() {
-  return WideString::FromUtf8(Format("%s%s", {kModuleName, GetTestSuffix()}));
+  return VodarModuleName();
 }
 
 WideString TVodarInfo::GetCaption() {
@@ -32,11 +32,19 @@ WideString TVodarInfo::GetCaption() {
 }
 
 WideString TVodarInfo::GetVersion() {
-  return ReadDatabaseVersion(kRegisterDatabase);
+  return VodarDataVersion();
 }
 
 HRESULT TVodarInfo::PublishVersionStatus(int32_t param) {
   return PublishVersionText(param, [] { return WideString(kStatusCaption); });
+}
+
+WideString VodarModuleName() {
+  return WideString::FromUtf8(Format("%s%s", {TVodarInfo::kModuleName, GetTestSuffix()}));
+}
+
+WideString VodarDataVersion() {
+  return ReadDatabaseVersion(kRegisterDatabase);
 }
 
 bool CreateVodarInfo() {

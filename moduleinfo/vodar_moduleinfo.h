@@ -32,6 +32,11 @@ class TVodarInfo : public TBASEInfo {
   void AfterConstruction() override;
 };
 
+// What the module's information object answers for its name and version, without making
+// one (making one registers it with the host).
+WideString VodarModuleName();
+WideString VodarDataVersion();
+
 // Creates the module's information object and leaves it to the host; answers True.
 bool CreateVodarInfo();
 

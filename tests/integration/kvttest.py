@@ -92,6 +92,41 @@ def kvthost(*args, host=KVTHOST, config="", **kw):
     return run([host] + args, **kw)
 
 
+# Every table and column the module declares for the register, in declaration order.
+REGISTER_COLUMNS = {
+    "vodar": ["REGNOM", "G31_12D", "G31_12", "G31_12L", "DESCRIPTION", "F540IMG64",
+              "F540IMGTYPE", "F540IMGMINI64", "F540IMGMINITYPE", "F540IMGMINIWIDTH",
+              "F540IMGMINIHEIGHT", "F540IMGALT", "NOTE", "NPRAVO", "F111", "F190", "DPRAVO",
+              "F151DATE", "F526", "F732SNA", "F740SNA", "F591", "F511", "F511TEXT", "G33TEXT",
+              "DATEEND", "DATEEXCLUDE", "COMM", "LETTERSTEXT", "TRADEMARK"],
+    "vodar_g33": ["REGNOM", "G33MIN", "G33MAX", "G33MIN10", "G33MAX10", "DATEEND"],
+    "vodar_version": ["VERSION", "VERSION_TNVED", "VERSIONID_TNVED"],
+    "omit1532": ["G33", "NPP", "G31_12", "NOTE", "DATEEND", "G33MIN10", "G33MAX10"],
+}
+
+
+def write_register(path, rows=None, version="1.0.0.1", skip=()):
+    """Writes a register file with every declared table and column (as the sample register
+    has them) and `rows`: {table: [{column: value}]}, missing columns NULL. `skip` names
+    tables, or "table.COLUMN"s, to leave out (for files of the wrong shape)."""
+    import sqlite3
+    rows = dict(rows or {})
+    rows.setdefault("vodar_version", [{"VERSION": version}])
+    with sqlite3.connect(path) as db:
+        for table, columns in REGISTER_COLUMNS.items():
+            if table in skip:
+                continue
+            columns = [c for c in columns if table + "." + c not in skip]
+            db.execute("CREATE TABLE %s (%s)" % (table, ", ".join(columns)))
+            for row in rows.get(table, []):
+                names = [c for c in columns if c in row]
+                db.execute("INSERT INTO %s (%s) VALUES (%s)" %
+                           (table, ", ".join(names), ", ".join("?" * len(names))),
+                           [row[c] for c in names])
+    db.close()
+    return path
+
+
 def python3(code, **kw):
     return run([PYTHON3, "-c", code], plain_interpreter=True, **kw)
 

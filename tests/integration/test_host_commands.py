@@ -13,12 +13,18 @@ REGISTER_VERSION = "2022.5.1.3"
 VERSION_WITH_REGISTER = REGISTER_VERSION
 STATUS_WITH_REGISTER = "Объекты ИС: 1.3"
 
-# Until the register's data module configures its storage, the database "ТРОИС" is unknown
-# to a fresh configuration.
-VERSION_UNCONFIGURED = '(error: Database "ТРОИС" is not configured'
+# Where the module's data module stores the register: "db3/vodar.db3" beside the host. It
+# tells the host so at every start, whatever the settings file held before.
+HOST_REGISTER = os.path.join(kvttest.BIN, "db3", "vodar.db3")
 
-# Until the register exists, the module registers no tables.
-TABLES_TODAY = "no tables registered\n"
+# The tables the module registers, in order, with their full names.
+REGISTERED_TABLES = [
+    ("vodar", "Объекты ИС"),
+    ("vodar_g33", "Коды ТН ВЭД,  по которым могут классифицироваться товары, обладающие "
+                  "признаками контрафактных"),
+    ("vodar_version", "Версия БД"),
+    ("omit1532", "Перечень из Приказа Минпромторга N 1532 от 19.04.2022"),
+]
 
 
 def make_register(path, version=REGISTER_VERSION):
@@ -66,15 +72,21 @@ class Info(kvttest.TestCase):
         fields = info_fields(proc.stdout)
         self.assertEqual(fields["caption"], CAPTION)
         self.assertEqual(fields["update"], "yes")  # nothing stored: the module's default
-        self.assertTrue(fields["version"].startswith(VERSION_UNCONFIGURED), fields)
-        self.assertTrue(fields["status"].startswith(VERSION_UNCONFIGURED), fields)
+        # The version of the register beside the host (the sample register of the build).
+        if os.path.exists(HOST_REGISTER):
+            with sqlite3.connect(HOST_REGISTER) as db:
+                version = db.execute("select version from vodar_version").fetchone()[0]
+            self.assertEqual(fields["version"], version)
+        else:
+            self.assertIn(HOST_REGISTER, fields["version"])
 
-    def test_the_update_switch_and_the_register_come_from_the_configuration(self):
+    def test_the_update_switch_comes_from_the_configuration(self):
         folder = self.tempdir()
         register = make_register(os.path.join(folder, "vodar.db3"))
-        config = write_config(os.path.join(folder, "my.ini"), register, update="Нет")
+        # The storage settings as the module gives them, so that the run changes nothing.
+        config = write_config(os.path.join(folder, "my.ini"), HOST_REGISTER, update="Нет")
         before = read_bytes(config)
-        proc = kvttest.kvthost("info", config=config)
+        proc = kvttest.kvthost("--db", register, "info", config=config)
         self.assertClean(proc)
         fields = info_fields(proc.stdout)
         self.assertEqual(fields["update"], "no")
@@ -96,7 +108,13 @@ class Tables(kvttest.TestCase):
     def test_the_registered_tables(self):
         proc = kvttest.kvthost("tables")
         self.assertClean(proc)
-        self.assertEqual(proc.stdout, TABLES_TODAY)
+        blocks = [b.splitlines() for b in proc.stdout.split("\n\n")]
+        self.assertEqual([(b[2], b[0]) for b in blocks],
+                         [("  table: " + t, full) for t, full in REGISTERED_TABLES])
+        for b in blocks:
+            self.assertEqual(b[1], "  database: ТРОИС")
+        self.assertIn('    VERSION_TNVED  type 1  size 50  label "VERSION_TNVED"', blocks[2])
+        self.assertIn('    REGNOM  type 1  size 25  label "Регистрационный номер ТРОИС"', blocks[1])
 
 
 class Options(kvttest.TestCase):
@@ -106,13 +124,12 @@ class Options(kvttest.TestCase):
     def test_db_replaces_the_register_file_for_this_run_only(self):
         folder = self.tempdir()
         register = make_register(os.path.join(folder, "real.db3"))
-        stored = os.path.join(folder, "stored-but-missing.db3")
-        config = write_config(os.path.join(folder, "kvthost.ini"), stored)
+        config = write_config(os.path.join(folder, "kvthost.ini"), HOST_REGISTER)
         before = read_bytes(config)
 
         proc = kvttest.kvthost("info", config=config)
         self.assertClean(proc)
-        self.assertIn("stored-but-missing.db3", info_fields(proc.stdout)["version"])
+        self.assertNotEqual(info_fields(proc.stdout)["version"], VERSION_WITH_REGISTER)
 
         for args in (["--db", register, "info"], ["info", "--db", register],
                      ["info", "--db=" + register]):
@@ -134,13 +151,18 @@ class Options(kvttest.TestCase):
         config = os.path.join(folder, "sub.ini")
         proc = kvttest.kvthost("python", "-c", self.PARAM, config=config)
         self.assertClean(proc)
-        self.assertEqual(proc.stdout, "\n")
-        self.assertFalse(os.path.exists(config), "nothing was changed, nothing is written")
+        self.assertEqual(proc.stdout, HOST_REGISTER + "\n")
+        # The module's storage settings went into the file --config names.
+        with open(config, encoding="utf-8") as f:
+            stored = f.read().splitlines()
+        for line in ("ТРОИС=SQLITE", "sqlite.file=" + HOST_REGISTER, "readonly=Да"):
+            self.assertIn(line, stored)
 
-        write_config(config, os.path.join(folder, "vodar.db3"))
-        proc = kvttest.kvthost("--config=" + config, "python", "-c", self.PARAM, config=None)
+        other = os.path.join(folder, "other.ini")
+        write_config(other, update="Нет")
+        proc = kvttest.kvthost("--config=" + other, "info", config=None)
         self.assertClean(proc)
-        self.assertEqual(proc.stdout, os.path.join(folder, "vodar.db3") + "\n")
+        self.assertEqual(info_fields(proc.stdout)["update"], "no")
 
     def test_exit_codes(self):
         folder = self.tempdir()

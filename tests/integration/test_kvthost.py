@@ -62,7 +62,9 @@ class CommandLine(kvttest.TestCase):
                                "import kvthost\n"
                                "print(repr(kvthost.database_param('ТРОИС', 'sqlite.file')))\n")
         self.assertClean(proc)
-        self.assertEqual(proc.stdout, "''\n")
+        # What the module told the host: the register beside the host executable.
+        self.assertEqual(proc.stdout,
+                         repr(os.path.join(kvttest.BIN, "db3", "vodar.db3")) + "\n")
 
 
 class HostPackage(kvttest.TestCase):
@@ -72,6 +74,8 @@ class HostPackage(kvttest.TestCase):
         folder = self.tempdir()
         for f in (kvttest.KVTHOST, kvttest.PLATFORM, kvttest.MODULE3):
             shutil.copy(f, folder)
+        os.makedirs(os.path.join(folder, "db3"))
+        kvttest.write_register(os.path.join(folder, "db3", "vodar.db3"))
         if package_init is not None:
             pkg = os.path.join(folder, "python", "qor", "modules", "vodar")
             os.makedirs(pkg)
