@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/startup.h"
+#include "core/vodar_managerintf.h"
 #include "dataaccess/kvt_event.h"
 #include "moduleinfo/kvt_ModuleInfoImpl.h"
 #include "platform/com/object.h"
@@ -220,6 +221,214 @@ TEST_F(FaultInjectionTest, ModuleInformation) {
   info = nullptr;
   update = nullptr;
   Stop(world);
+}
+
+// --- The register: CheckCode, ShowCode, the alias connect, STOPSERVER
+
+// The register manager the module handed to the host.
+ComPtr<IVodarManager> ManagerOf(FaultWorld& world) {
+  for (const ComPtr<IUnknown>& service : world.host->services)
+    if (auto manager = service.TryAs<IVodarManager>()) return manager;
+  return {};
+}
+
+// Closes the register's connection, so that the next check connects again.
+void Disconnect() {
+  if (dm != nullptr) dm->vodar_conn->Close();
+}
+
+TEST_F(FaultInjectionTest, CheckCode) {
+  for (bool match : {false, true}) {
+    SCOPED_TRACE(match ? "a code the register holds" : "a code the register does not hold");
+    FaultWorld world;
+    world.register_match = match;
+    Start(world);
+    ComPtr<IVodarManager> manager = ManagerOf(world);
+    ASSERT_TRUE(manager);
+    int64_t live = 0;
+    auto clean = [&] {
+      world.plan->Disarm();
+      bool found = !match;
+      manager->CheckCode(u"8517", &found);
+      EXPECT_EQ(found, match);
+      Disconnect();
+      live = InterfacedObject::LiveObjects();
+      return world.plan->Calls();
+    };
+    ForEachFault(
+        match ? "CheckCode (found)" : "CheckCode (not found)", clean, [&](int n, Fault fault) {
+          world.plan->Arm(n, fault);
+          bool found = !match;
+          std::string error;
+          try {
+            manager->CheckCode(u"8517", &found);
+          } catch (const Exception& e) {
+            error = e.Message();
+          }
+          EXPECT_TRUE(world.plan->Fired());
+          const std::string& call = world.plan->FailedCall();
+          SCOPED_TRACE("failed call: " + call + (error.empty() ? "" : ", error: " + error));
+          if (fault == Fault::kRaise && !Starts(call, "QueryInterface") &&
+              !Starts(call, "server object QueryInterface")) {
+            EXPECT_EQ(error, "the host failed in " + call);
+          }
+          // A host that fails never changes the answer: an error, or the right one.
+          if (error.empty()) {
+            EXPECT_EQ(found, match);
+          }
+          Disconnect();
+          EXPECT_EQ(InterfacedObject::LiveObjects(), live) << "counted objects leaked";
+        });
+    manager = nullptr;
+    Stop(world);
+  }
+}
+
+TEST_F(FaultInjectionTest, ShowCode) {
+  FaultWorld world;
+  world.omit_match = true;
+  Start(world);
+  ComPtr<IVodarManager> manager = ManagerOf(world);
+  ASSERT_TRUE(manager);
+  // The host's package: showcode records what it receives.
+  ASSERT_EQ(RunPython(R"(
+import sys, types
+shown = []
+for name in ('qor', 'qor.modules', 'qor.modules.vodar', 'qor.modules.vodar.manager'):
+    sys.modules[name] = types.ModuleType(name)
+sys.modules['qor.modules.vodar.manager'].showcode = lambda code, now, omitted: shown.append((code, omitted))
+)"),
+            "");
+  int64_t live = 0;
+  auto clean = [&] {
+    world.plan->Disarm();
+    EXPECT_EQ(manager->ShowCode(u"0401"), S_OK);
+    EXPECT_EQ(RunPython("assert shown.pop() == ('0401', True)"), "");
+    Disconnect();
+    live = InterfacedObject::LiveObjects();
+    return world.plan->Calls();
+  };
+  ForEachFault("ShowCode", clean, [&](int n, Fault fault) {
+    world.plan->Arm(n, fault);
+    std::string error;
+    try {
+      EXPECT_EQ(manager->ShowCode(u"0401"), S_OK);
+    } catch (const Exception& e) {
+      error = e.Message();
+    }
+    const std::string& call = world.plan->FailedCall();
+    SCOPED_TRACE("failed call: " + call + (error.empty() ? "" : ", error: " + error));
+    if (fault == Fault::kRaise && !Starts(call, "QueryInterface") &&
+        !Starts(call, "server object QueryInterface")) {
+      EXPECT_EQ(error, "the host failed in " + call);
+    }
+    // showcode runs once with the right answer, or not at all when the check failed.
+    EXPECT_EQ(RunPython(error.empty() ? "assert shown == [('0401', True)]" : "assert shown == []"),
+              "");
+    EXPECT_EQ(RunPython("shown.clear()"), "");
+    Disconnect();
+    EXPECT_EQ(InterfacedObject::LiveObjects(), live) << "counted objects leaked";
+  });
+  EXPECT_EQ(RunPython("import sys\nfor name in ('qor.modules.vodar.manager', 'qor.modules.vodar', "
+                      "'qor.modules', 'qor'):\n    del sys.modules[name]"),
+            "");
+  manager = nullptr;
+  Stop(world);
+}
+
+TEST_F(FaultInjectionTest, AliasConnect) {
+  FaultWorld world;
+  Start(world);
+  ASSERT_NE(dm, nullptr);
+  TKVTAlias& alias = *dm->vodar_conn;
+  const int64_t live = InterfacedObject::LiveObjects();
+  auto connect = [&] {
+    alias.Open();
+    return alias.GetServer();
+  };
+  auto clean = [&] {
+    world.plan->Disarm();
+    EXPECT_TRUE(connect());
+    alias.Close();
+    EXPECT_EQ(InterfacedObject::LiveObjects(), live);
+    return world.plan->Calls();
+  };
+  ForEachFault("alias connect", clean, [&](int n, Fault fault) {
+    world.plan->Arm(n, fault);
+    std::string error;
+    ComPtr<IAppServer> server;
+    try {
+      server = connect();
+    } catch (const Exception& e) {
+      error = e.Message();
+    }
+    const std::string& call = world.plan->FailedCall();
+    SCOPED_TRACE("failed call: " + call + (error.empty() ? "" : ", error: " + error));
+    if (fault == Fault::kRaise && call == "CreateServerObject") {
+      EXPECT_EQ(error, "the host failed in " + call);
+    }
+    // Connected with a server to talk to, or an error and not connected.
+    if (error.empty()) {
+      EXPECT_TRUE(alias.Connected());
+      EXPECT_TRUE(server);
+    } else {
+      EXPECT_FALSE(alias.Connected());
+    }
+    server = nullptr;
+    alias.Close();
+    EXPECT_EQ(InterfacedObject::LiveObjects(), live) << "counted objects leaked";
+  });
+  Stop(world);
+}
+
+TEST_F(FaultInjectionTest, StopServer) {
+  auto clean = [&] {
+    FaultWorld world;
+    Start(world);
+    auto context = MakeObject<FaultyEventContext>(world.plan);
+    world.plan->Disarm();
+    world.host->Raise(u"STOPSERVER", context.Get());
+    EXPECT_FALSE(HostServer);
+    EXPECT_EQ(context->set_values, std::vector<int32_t>{42});
+    const int calls = world.plan->Calls();
+    context = nullptr;
+    Stop(world);
+    return calls;
+  };
+  ForEachFault("STOPSERVER", clean, [&](int n, Fault fault) {
+    {
+      FaultWorld world;
+      Start(world);
+      // Connected, so that stopping has a connection to close.
+      dm->vodar_conn->Open();
+      auto context = MakeObject<FaultyEventContext>(world.plan);
+      world.plan->Arm(n, fault);
+      std::string error;
+      try {
+        world.host->Raise(u"STOPSERVER", context.Get());
+      } catch (const Exception& e) {
+        error = e.Message();
+      }
+      const std::string& call = world.plan->FailedCall();
+      SCOPED_TRACE("failed call: " + call + (error.empty() ? "" : ", error: " + error));
+      EXPECT_EQ(error, "") << "the host's notification answers without an error";
+      if (fault == Fault::kRaise && call == "GetValue") {
+        // The firing fails before the handler: logged with the host, nothing stopped.
+        EXPECT_EQ(world.host->errors, std::vector<WideString>{u"the host failed in GetValue"});
+        EXPECT_TRUE(HostServer);
+      } else {
+        // The handler ran: the connection is closed and detached, the host let go. A
+        // failure after it has nobody to be reported to.
+        EXPECT_TRUE(world.host->errors.empty());
+        EXPECT_FALSE(HostServer);
+        EXPECT_FALSE(dm->vodar_conn->Connected());
+        EXPECT_EQ(dm->vodar_conn->DBManager(), nullptr);
+      }
+      context = nullptr;
+      Stop(world);
+    }
+    EXPECT_EQ(InterfacedObject::LiveObjects(), live_) << "counted objects leaked";
+  });
 }
 
 }  // namespace
