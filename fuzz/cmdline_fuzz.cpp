@@ -3,7 +3,10 @@
 // Holds: the parser answers a command line or raises UsageError with a message, nothing
 // else; a command line without a command asks for help or the version; a file option that
 // was given names a file; the Python program's argv starts with where the program comes
-// from.
+// from; check and show have codes to ask about (show exactly one), each of which is one of
+// the arguments and still holds a code once normalised (unless --raw); NormalizeCode drops
+// the blanks, tabs and dots and nothing else.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -39,6 +42,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (!db_given) FUZZ_CHECK(cl.db.empty());
   if (!config_given) FUZZ_CHECK(cl.config.empty());
+  if (cl.command == HostCommand::Check || cl.command == HostCommand::Show) {
+    FUZZ_CHECK(cl.codes_from_stdin ? cl.codes.empty() : !cl.codes.empty());
+    if (cl.command == HostCommand::Show) FUZZ_CHECK(cl.codes.size() == 1 && !cl.codes_from_stdin);
+    for (const std::string& code : cl.codes) {
+      FUZZ_CHECK(std::find(args.begin(), args.end(), code) != args.end());
+      if (!cl.raw) FUZZ_CHECK(!NormalizeCode(code).empty());
+    }
+  }
+  for (const std::string& a : args) {
+    const std::string normal = NormalizeCode(a);
+    FUZZ_CHECK(normal.find_first_of(" \t.") == std::string::npos);
+    FUZZ_CHECK(normal.size() + static_cast<size_t>(std::count_if(
+                                   a.begin(), a.end(),
+                                   [](char c) { return c == ' ' || c == '\t' || c == '.'; })) ==
+               a.size());
+  }
   if (cl.command == HostCommand::Python) {
     const std::vector<std::string> argv = cl.PythonArgv();
     FUZZ_CHECK(argv.size() == cl.args.size() + 1);
