@@ -315,6 +315,7 @@ HRESULT FaultyEventContext::QueryInterface(const GUID& iid, void** obj) {
 }
 
 HRESULT FaultyEventContext::GetValue(int32_t* out) {
+  if (broken) throw EHostFault("the event parameter failed");
   if (auto f = plan_->Hit("GetValue")) {
     if (*f == Fault::kRaise) plan_->Raise();
     return *f == Fault::kEmpty ? S_OK : E_FAIL;

@@ -173,6 +173,9 @@ class FaultyEventContext : public Implements<IKVTEventContext> {
 
   int32_t value = 42;
   std::vector<int32_t> set_values;
+  // GetValue always raises "the event parameter failed" (without counting), so that the
+  // firing's error report to the host can be failed in turn.
+  bool broken = false;
 
  private:
   FaultPlanPtr plan_;

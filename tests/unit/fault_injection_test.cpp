@@ -431,4 +431,49 @@ TEST_F(FaultInjectionTest, StopServer) {
   });
 }
 
+// A firing whose parameter fails: the module reports the error to the host's error log, and
+// that report is failed in turn.
+TEST_F(FaultInjectionTest, StopServerErrorReport) {
+  auto fire = [&](FaultWorld& world) {
+    auto context = MakeObject<FaultyEventContext>(world.plan);
+    context->broken = true;
+    std::string error;
+    try {
+      world.host->Raise(u"STOPSERVER", context.Get());
+    } catch (const Exception& e) {
+      error = e.Message();
+    }
+    return error;
+  };
+  auto clean = [&] {
+    FaultWorld world;
+    Start(world);
+    world.plan->Disarm();
+    EXPECT_EQ(fire(world), "");
+    EXPECT_EQ(world.host->errors, std::vector<WideString>{u"the event parameter failed"});
+    EXPECT_TRUE(HostServer) << "the handler did not run";
+    const int calls = world.plan->Calls();
+    Stop(world);
+    return calls;
+  };
+  ForEachFault("STOPSERVER error report", clean, [&](int n, Fault fault) {
+    {
+      FaultWorld world;
+      Start(world);
+      world.plan->Arm(n, fault);
+      const std::string error = fire(world);
+      const std::string& call = world.plan->FailedCall();
+      SCOPED_TRACE("failed call: " + call + (error.empty() ? "" : ", error: " + error));
+      if (call == "QueryInterface IKVTErrorLog") {
+        // The host must offer its error log to a firing that failed.
+        EXPECT_EQ(error, "Interface not supported");
+      } else if (call == "LogError") {
+        EXPECT_EQ(error, fault == Fault::kRaise ? "the host failed in LogError" : "");
+      }
+      Stop(world);
+    }
+    EXPECT_EQ(InterfacedObject::LiveObjects(), live_) << "counted objects leaked";
+  });
+}
+
 }  // namespace
