@@ -5,9 +5,9 @@ damaged, locked by another writer). Each gets an answer or one clear error, and 
 else is affected: the file stays as it was, later questions are answered."""
 
 import hashlib
+import json
 import os
 import sqlite3
-import subprocess
 
 import kvttest
 
@@ -58,13 +58,6 @@ class BadInput(kvttest.TestCase):
     def check(self, *args, **kw):
         return kvttest.kvthost("--db", self.register, "check", *args, **kw)
 
-    def assertOneLineError(self, proc, *fragments):
-        self.assertClean(proc, 1)
-        lines = proc.stderr.splitlines()
-        self.assertEqual(len(lines), 1, proc.stderr)
-        for fragment in fragments:
-            self.assertIn(fragment, lines[0])
-
     def test_codes_through_kvthost_check(self):
         # One code per line of standard input, unchanged (--raw), answered in JSON; the
         # last line asks again about a code the register holds.
@@ -73,7 +66,6 @@ class BadInput(kvttest.TestCase):
         proc = self.check("--raw", "--json", "-",
                           input="".join(c + "\n" for c in codes))
         self.assertClean(proc)
-        import json
         answers = [json.loads(line) for line in proc.stdout.splitlines()]
         self.assertEqual(len(answers), len(codes))
         for (what, code, expected), answer in zip(CODES + [("again", "8517", True)], answers):
