@@ -148,15 +148,20 @@ int RunCheck(THostServer& server, const CommandLine& cl, std::FILE* in, std::FIL
       for (const std::string& code : cl.codes) answer(code);
       return 0;
     }
+    // One line at a time, of any length; a zero byte is a character like any other (a
+    // C-string read would cut the line there and run it into the next one).
     std::string line;
-    char buffer[4096];
-    while (std::fgets(buffer, sizeof buffer, in) != nullptr) {
-      line += buffer;
-      if (line.back() != '\n' && !std::feof(in)) continue;  // a longer line goes on
-      if (line.back() == '\n') line.pop_back();
+    auto read_line = [&] {
+      line.clear();
+      for (int c = std::getc(in); c != EOF; c = std::getc(in)) {
+        if (c == '\n') return true;
+        line.push_back(static_cast<char>(c));
+      }
+      return !line.empty();
+    };
+    while (read_line()) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       if (cl.raw || !NormalizeCode(line).empty()) answer(line);
-      line.clear();
     }
     if (std::ferror(in)) throw CommandError{"cannot read the codes from standard input"};
     return 0;

@@ -115,6 +115,12 @@ HRESULT TTableRegistry::AddTable(const WideString& database, IKVTTableDef* table
 }
 
 void TTableRegistry::CheckTable(const std::string& database, const std::string& table) {
+  {
+    // A database found unusable for one of its tables is not tried again for the next:
+    // each try may wait for a lock held by another writer.
+    std::lock_guard own(mutex_);
+    if (unusable_.count(database)) return;
+  }
   std::lock_guard lock(data_->Mutex());
   std::string problem;
   try {

@@ -215,6 +215,10 @@ bool RunCheck(TcdsTable& source, const char* line1, const char* prefix_line, con
   }
   bind_more(*query);
   query->Open();
+  // The statement always yields one row; an answer without it is a failure of the
+  // database, not a "no" (which would pass a code the register holds as clear).
+  if (query->IsEmpty())
+    throw EDatabaseError(Format("The register check on %s answered no row", {source.Name()}));
   query->First();
   return query->FieldByName("ex").AsInteger() == 1;
 }
