@@ -128,7 +128,7 @@ void ParseShow(const std::vector<std::string>& args, size_t i, CommandLine& cl) 
                      "as it is)");
 }
 
-struct CommandSpec {
+struct CommandEntry {
   const char* name;
   HostCommand command;
   const char* synopsis;
@@ -137,7 +137,7 @@ struct CommandSpec {
 };
 
 // Every command of the host, in the order --help lists them.
-const CommandSpec kCommands[] = {
+const CommandEntry kCommands[] = {
     {"check", HostCommand::Check, "check [--json] [--raw] CODE... | -",
      "whether each commodity code concerns the register of intellectual-property\n"
      "objects in force or the order-1532 list: one line per code, CODE<TAB>yes|no,\n"
@@ -189,10 +189,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     return cl;
   }
   const std::string& command = args[i++];
-  for (const CommandSpec& spec : kCommands) {
-    if (command == spec.name) {
-      cl.command = spec.command;
-      spec.parse(args, i, cl);
+  for (const CommandEntry& entry : kCommands) {
+    if (command == entry.name) {
+      cl.command = entry.command;
+      entry.parse(args, i, cl);
       return cl;
     }
   }
@@ -232,9 +232,9 @@ std::string UsageText() {
       "and imports it, attached to this host.\n"
       "\n"
       "Commands:\n";
-  for (const CommandSpec& spec : kCommands) {
-    text += "  " + std::string(spec.synopsis) + "\n";
-    std::string help = spec.help;
+  for (const CommandEntry& entry : kCommands) {
+    text += "  " + std::string(entry.synopsis) + "\n";
+    std::string help = entry.help;
     size_t start = 0;
     while (start <= help.size()) {
       size_t end = help.find('\n', start);

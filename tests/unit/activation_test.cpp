@@ -151,7 +151,7 @@ TEST_F(Activation, RemoteActivationReachesOnlyKnownReachableComputers) {
       EXPECT_EQ(qi[0].hr, S_OK);
       EXPECT_EQ(qi[1].hr, E_NOINTERFACE);
       ASSERT_NE(qi[0].pItf, nullptr);
-      qi[0].pItf->Release();
+      ComPtr<IUnknown>::Adopt(qi[0].pItf);  // the answered reference, released here
     } else {
       EXPECT_EQ(hr, c.expected);
       EXPECT_EQ(qi[0].pItf, nullptr);
