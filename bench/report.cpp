@@ -5,36 +5,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/rtl/strutils.h"
+
 namespace {
 
 double Min(const std::vector<double>& v) {
   return v.empty() ? 0 : *std::min_element(v.begin(), v.end());
-}
-
-std::string JsonText(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
 }
 
 std::string JsonNumber(double v) {
@@ -190,27 +166,27 @@ std::vector<Report::Goal> Report::Goals() const {
 bool Report::WriteJson(const std::string& file, std::string* error) const {
   std::ostringstream j;
   j << "{\n";
-  j << "  \"today\": " << JsonText(today) << ",\n";
+  j << "  \"today\": " << JsonString(today) << ",\n";
   j << "  \"codes_per_group\": " << codes_per_group << ",\n";
-  j << "  \"load_average_before\": " << JsonText(load_before)
-    << ", \"load_average_after\": " << JsonText(load_after) << ",\n";
+  j << "  \"load_average_before\": " << JsonString(load_before)
+    << ", \"load_average_after\": " << JsonString(load_after) << ",\n";
   j << "  \"time\": \"one check in microseconds: thread CPU time, each code's quickest check, "
        "averaged over the group's codes; floor and stack run each code back to back "
        "(A B B A)\",\n";
-  j << "  \"stack_error\": " << (stack_error.empty() ? "null" : JsonText(stack_error)) << ",\n";
+  j << "  \"stack_error\": " << (stack_error.empty() ? "null" : JsonString(stack_error)) << ",\n";
   j << "  \"registers\": [\n";
   for (size_t i = 0; i < registers.size(); ++i) {
     const RegisterInfo& r = registers[i];
-    j << "    {\"label\": " << JsonText(r.label) << ", \"size\": " << JsonText(r.size)
-      << ", \"check_indexes\": " << Bool(r.check_indexes) << ", \"file\": " << JsonText(r.path)
+    j << "    {\"label\": " << JsonString(r.label) << ", \"size\": " << JsonString(r.size)
+      << ", \"check_indexes\": " << Bool(r.check_indexes) << ", \"file\": " << JsonString(r.path)
       << ", \"objects\": " << r.objects << ", \"code_ranges\": " << r.code_ranges
       << ", \"omit_rows\": " << r.omit_rows << "}" << (i + 1 < registers.size() ? "," : "") << "\n";
   }
   j << "  ],\n  \"benchmarks\": [\n";
   for (size_t i = 0; i < benchmarks.size(); ++i) {
     const BenchmarkInfo& b = benchmarks[i];
-    j << "    {\"name\": " << JsonText(b.name)
-      << ", \"register\": " << JsonText(registers[b.register_index].label) << ", \"form\": \""
+    j << "    {\"name\": " << JsonString(b.name)
+      << ", \"register\": " << JsonString(registers[b.register_index].label) << ", \"form\": \""
       << FormName(b.form) << "\", \"kind\": \"" << KindName(b.kind) << "\", \"codes\": " << b.codes
       << ", \"iterations\": " << b.iterations;
     for (CheckPath path : {CheckPath::kFloor, CheckPath::kStack}) {
@@ -225,7 +201,7 @@ bool Report::WriteJson(const std::string& file, std::string* error) const {
         << ", \"group_mean_real_us\": " << JsonList(floor ? b.floor_real_us : b.stack_real_us)
         << "}";
     }
-    if (!b.error.empty()) j << ", \"error\": " << JsonText(b.error);
+    if (!b.error.empty()) j << ", \"error\": " << JsonString(b.error);
     j << "}" << (i + 1 < benchmarks.size() ? "," : "") << "\n";
   }
   j << "  ],\n  \"comparisons\": [\n";
@@ -234,7 +210,7 @@ bool Report::WriteJson(const std::string& file, std::string* error) const {
     for (CheckForm form : kForms) {
       FormFigures f = Figures(r, form);
       if (!f.complete) continue;
-      j << (first ? "" : ",\n") << "    {\"register\": " << JsonText(registers[r].label)
+      j << (first ? "" : ",\n") << "    {\"register\": " << JsonString(registers[r].label)
         << ", \"form\": \"" << FormName(form) << "\", \"floor_us\": " << JsonNumber(f.floor_us)
         << ", \"stack_us\": " << JsonNumber(f.stack_us)
         << ", \"stack_minus_floor_us\": " << JsonNumber(f.stack_us - f.floor_us)
@@ -244,7 +220,7 @@ bool Report::WriteJson(const std::string& file, std::string* error) const {
     }
   j << "\n  ],\n  \"memory\": ";
   if (memory.measured)
-    j << "{\"register\": " << JsonText(memory.register_label) << ", \"checks\": " << memory.checks
+    j << "{\"register\": " << JsonString(memory.register_label) << ", \"checks\": " << memory.checks
       << ", \"rss_before_bytes\": " << memory.rss_before
       << ", \"rss_after_bytes\": " << memory.rss_after << "}";
   else
@@ -253,9 +229,9 @@ bool Report::WriteJson(const std::string& file, std::string* error) const {
   std::vector<Goal> goals = Goals();
   for (size_t i = 0; i < goals.size(); ++i) {
     const Goal& g = goals[i];
-    j << "    {\"goal\": " << JsonText(g.name)
+    j << "    {\"goal\": " << JsonString(g.name)
       << ", \"value\": " << (g.measured ? JsonNumber(g.value) : "null")
-      << ", \"unit\": " << JsonText(g.unit) << ", \"limit\": " << JsonNumber(g.limit)
+      << ", \"unit\": " << JsonString(g.unit) << ", \"limit\": " << JsonNumber(g.limit)
       << ", \"kind\": \"" << (g.at_most ? "at most" : "at least")
       << "\", \"met\": " << Bool(g.Met()) << "}" << (i + 1 < goals.size() ? "," : "") << "\n";
   }

@@ -28,6 +28,3 @@ class THostServer;
 int RunCheck(THostServer& server, const CommandLine& cl, std::FILE* in, std::FILE* out);
 int RunShow(THostServer& server, const CommandLine& cl);
 
-// `text` as a JSON string, quotes included: quote, backslash and control characters
-// escaped; anything that is not UTF-8 becomes U+FFFD.
-std::string JsonString(std::string_view text);

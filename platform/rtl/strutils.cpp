@@ -116,3 +116,47 @@ std::string UpperCase1251(std::string_view utf8) {
   }
   return Utf16ToUtf8(w);
 }
+
+std::string JsonString(std::string_view text) {
+  static const char kHex[] = "0123456789abcdef";
+  // A round trip through UTF-16 makes any byte sequence valid UTF-8.
+  const std::string utf8 = Utf16ToUtf8(Utf8ToUtf16(text));
+  std::string out = "\"";
+  out.reserve(utf8.size() + 2);
+  for (char ch : utf8) {
+    const auto c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      default:
+        if (c < 0x20) {
+          out += "\\u00";
+          out += kHex[c >> 4];
+          out += kHex[c & 15];
+        } else {
+          out += ch;
+        }
+    }
+  }
+  out += '"';
+  return out;
+}

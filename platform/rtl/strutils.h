@@ -26,3 +26,7 @@ bool SameTextAscii(std::string_view a, std::string_view b);
 // Upper case of Latin and Cyrillic letters (the code page 1251 repertoire), for texts
 // such as error messages that are searched without regard to case.
 std::string UpperCase1251(std::string_view utf8);
+
+// `text` as a JSON string, quotes included: quote, backslash and control characters
+// escaped; anything that is not UTF-8 becomes U+FFFD.
+std::string JsonString(std::string_view text);
